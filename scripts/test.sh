@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Sets up a fresh Debian 12 machine and runs every test: the native builds (plain, ASan+UBSan, TSan),
+# the Windows build under Wine (unit tests, GUI tests under Xvfb, end-to-end runs against nginx and
+# the fault server), and short fuzzing runs. Ends with one summary line "N passed, N failed".
+set -uo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh || exit 1
+
+jobs=$(nproc)
+passed=0
+failed=0
+failures=()
+
+step() {  # step NAME COMMAND...: runs a step, counts it, keeps going after a failure
+  local name=$1
+  shift
+  echo "=== $name"
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    failures+=("$name")
+  fi
+}
+
+build() {  # build PRESET [cmake -D options...]
+  local preset=$1
+  shift
+  cmake --preset "$preset" "$@" >/dev/null && cmake --build --preset "$preset" -j "$jobs"
+}
+
+run_ctest() {  # run_ctest PRESET [ctest options...]
+  local preset=$1
+  shift
+  ctest --preset "$preset" -j "$jobs" "$@"
+}
+
+step "host build" build host && step "host tests" run_ctest host
+step "host-sanitize build" build host-sanitize && step "host-sanitize tests" run_ctest host-sanitize
+step "host-tsan build" build host-tsan && step "host-tsan tests" run_ctest host-tsan -L runtime
+step "windows build" build windows && step "windows tests" run_ctest windows
+if [ -x scripts/fuzz.sh ]; then
+  step "fuzz" bash scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
+fi
+
+echo
+for f in "${failures[@]}"; do echo "FAILED: $f"; done
+echo "steps: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
