@@ -17,10 +17,11 @@ step() {  # step NAME COMMAND...: runs a step, counts it, keeps going after a fa
   echo "=== $name"
   if "$@"; then
     passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    failures+=("$name")
+    return 0
   fi
+  failed=$((failed + 1))
+  failures+=("$name")
+  return 1
 }
 
 build() {  # build PRESET [cmake -D options...]
