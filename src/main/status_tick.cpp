@@ -1,0 +1,73 @@
+#include "main/status_tick.h"
+
+#include <algorithm>
+#include <mutex>
+
+namespace quorvel {
+namespace {
+
+struct StatusCopy {
+  Phase phase;
+  uint8_t percent;
+};
+
+// The record's lock is held only here and in write_status, never across an action.
+StatusCopy read_status(DownloadStatus& status) {
+  std::lock_guard lock(status.mutex);
+  return {status.phase, status.percent};
+}
+
+void write_phase(DownloadStatus& status, Phase phase) {
+  std::lock_guard lock(status.mutex);
+  status.phase = phase;
+}
+
+void reset_status(DownloadStatus& status) {
+  std::lock_guard lock(status.mutex);
+  status.phase = Phase::Downloading;
+  status.percent = 0;
+}
+
+// Starts the download again from empty files. A failed deletion was reported by the deletion itself
+// and does not stop the restart.
+void restart_download(StatusTickContext& context, bool after_failure) {
+  StatusTickActions& act = context.actions;
+  act.delete_download_files();
+  if (after_failure) act.sleep(RETRY_DELAY);
+  act.set_progress(0);
+  reset_status(*context.status);
+  act.start_download_job(context.status);
+}
+
+}  // namespace
+
+void status_tick(StatusTickContext& context) {
+  const StatusCopy now = read_status(*context.status);
+  StatusTickActions& act = context.actions;
+  switch (now.phase) {
+    case Phase::Downloading:
+      act.set_progress(std::min<int>(now.percent, 100));
+      break;
+    case Phase::Downloaded:
+      // The full bar stays visible for one tick before the install freezes the window.
+      act.set_progress(100);
+      write_phase(*context.status, Phase::Installing);
+      break;
+    case Phase::CrcMismatch:
+      restart_download(context, false);
+      break;
+    case Phase::Failed:
+      restart_download(context, true);
+      break;
+    case Phase::Installing:
+      // Whatever the install and launch did, the run is over.
+      act.run_install_step();
+      act.sleep(EXIT_DELAY);
+      act.hide_window();
+      act.flush_output();
+      act.exit_process(0);
+      break;
+  }
+}
+
+}  // namespace quorvel
