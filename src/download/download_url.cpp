@@ -1,0 +1,36 @@
+#include "download/download_url.h"
+
+#include "download/number.h"
+
+namespace quorvel {
+
+const char DOWNLOAD_URL[] = QUORVEL_DOWNLOAD_URL;
+
+Result<DownloadUrl> parse_download_url(std::string_view url) {
+  // Exactly one "//": the scheme before it, the authority and path after it.
+  const size_t separator = url.find("//");
+  if (separator == std::string_view::npos ||
+      url.find("//", separator + 2) != std::string_view::npos) {
+    return Error::kind(ErrorKind::InvalidInput, "Invalid URL format");
+  }
+  const std::string_view rest = url.substr(separator + 2);
+
+  const size_t slash = rest.find('/');
+  const std::string_view authority = rest.substr(0, slash);
+  DownloadUrl result;
+  result.path = "/";
+  if (slash != std::string_view::npos) result.path.append(rest.substr(slash + 1));
+
+  const size_t colon = authority.find(':');
+  if (colon == std::string_view::npos) {
+    result.host = authority;
+    return result;
+  }
+  result.host = authority.substr(0, colon);
+  auto port = parse_u16(authority.substr(colon + 1));
+  if (!port) return port.take_error();
+  result.port = *port;
+  return result;
+}
+
+}  // namespace quorvel
