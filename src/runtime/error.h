@@ -96,6 +96,8 @@ class [[nodiscard]] Result<void> {
   bool ok_ = true;
 };
 
-inline Result<void> success() { return {}; }
+inline Result<void> success() {
+  return {};
+}
 
 }  // namespace quorvel

@@ -1,0 +1,73 @@
+// Error texts on Windows: the system's message table, with ntdll's table for NT status codes.
+#include <windows.h>
+
+#include <string>
+
+#include "runtime/error.h"
+#include "runtime/utf.h"
+
+namespace quorvel {
+namespace {
+
+constexpr uint32_t FACILITY_NT_BIT_VALUE = 0x10000000;  // HRESULT_FROM_NT marks NT status codes so
+constexpr size_t MESSAGE_CAPACITY = 2048;
+
+bool is_trailing_space(wchar_t c) {
+  switch (c) {
+    case 0x09:
+    case 0x0A:
+    case 0x0B:
+    case 0x0C:
+    case 0x0D:
+    case 0x20:
+    case 0x85:
+    case 0xA0:
+    case 0x1680:
+    case 0x2028:
+    case 0x2029:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000:
+      return true;
+    default:
+      return c >= 0x2000 && c <= 0x200A;
+  }
+}
+
+std::string os_error_text(int32_t code) {
+  uint32_t lookup = static_cast<uint32_t>(code);
+  DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+  HMODULE module = nullptr;
+  // NT status codes, raw (severity bits 11) or wrapped as an HRESULT, live in ntdll's table.
+  if ((lookup & FACILITY_NT_BIT_VALUE) != 0 || (lookup & 0xC0000000u) == 0xC0000000u) {
+    module = GetModuleHandleW(L"ntdll");
+    if (module != nullptr) {
+      if ((lookup & 0xC0000000u) != 0xC0000000u) lookup ^= FACILITY_NT_BIT_VALUE;
+      flags = FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS;
+    }
+  }
+  wchar_t buffer[MESSAGE_CAPACITY];
+  DWORD length = FormatMessageW(flags, module, lookup, 0, buffer,
+                                static_cast<DWORD>(MESSAGE_CAPACITY), nullptr);
+  std::string code_text = std::to_string(code);
+  if (length == 0) {
+    auto lookup_error = static_cast<int32_t>(GetLastError());
+    return "OS Error " + code_text + " (FormatMessageW() returned error " +
+           std::to_string(lookup_error) + ")";
+  }
+  std::wstring_view message(buffer, length);
+  auto utf8 = utf16_to_utf8(message);
+  if (!utf8) return "OS Error " + code_text + " (FormatMessageW() returned invalid UTF-16)";
+  while (!message.empty() && is_trailing_space(message.back())) message.remove_suffix(1);
+  return *utf16_to_utf8(message) + " (os error " + code_text + ")";
+}
+
+}  // namespace
+
+std::string error_text(const Error& error) {
+  if (error.is_os()) return os_error_text(error.code());
+  if (error.message().empty()) return error_kind_text(error.kind());
+  return error.message();
+}
+
+}  // namespace quorvel

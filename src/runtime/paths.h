@@ -1,0 +1,37 @@
+// Where the program's files live. Every function builds its answer afresh; nothing is cached.
+// The roots and locations are Windows-only; join_path and app_data_root_from are portable.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quorvel {
+
+// Appends one component with a single backslash, unless the base is empty or already ends with a
+// backslash or a forward slash.
+std::wstring join_path(std::wstring_view base, std::wstring_view component);
+
+// The application-data root for a LOCALAPPDATA value (absent when unset or not valid Unicode).
+std::wstring app_data_root_from(const std::optional<std::wstring>& local_app_data);
+
+constexpr std::wstring_view APP_DATA_FALLBACK = L"C:\\Users\\admin\\AppData\\Local";
+
+#ifdef _WIN32
+std::wstring temp_root();      // the user's temporary directory, ending with a backslash
+std::wstring app_data_root();  // LOCALAPPDATA, or APP_DATA_FALLBACK; never fails
+
+std::wstring download_file_path();     // temp root + "QuorvelLauncher.bin"
+std::wstring entity_tag_file_path();   // temp root + "QuorvelLauncher.bin.etag"
+std::wstring setup_executable_path();  // temp root + "QuorvelLauncher.exe"
+std::wstring game_directory_path();    // app-data root + "Brisko" + "Quorvel-Survival Game"
+std::wstring dead_marker_path();       // game directory + ".dead"
+std::wstring compat_marker_path();     // game directory + "force_compat_mode.txt"
+std::wstring updater_log_path();       // game directory + "Updater.log" (kept by the cleanup)
+std::wstring launcher_log_path();      // game directory + "Launcher.log" (kept by the cleanup)
+
+// Which call temp_root() uses: true for GetTempPath2W (decided once per process).
+bool temp_root_uses_get_temp_path2();
+#endif
+
+}  // namespace quorvel

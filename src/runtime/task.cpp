@@ -1,0 +1,209 @@
+// Task records: running, waking, cancelling and destroying tasks; block_on.
+#include <cstdio>
+#include <cstdlib>
+
+#include "runtime/runtime_internal.h"
+
+namespace quorvel {
+namespace detail {
+
+std::atomic<int> block_on_count{0};
+
+namespace {
+
+thread_local TaskRecord* current_task = nullptr;
+
+void schedule(const std::shared_ptr<TaskRecord>& task) {
+  if (task->parker) {
+    task->parker->unpark();
+  } else {
+    executor_schedule(task);
+  }
+}
+
+void finish(TaskRecord& task) {
+  if (task.owns_root && task.root) task.root.destroy();
+  task.root = {};
+  task.resume_point = {};
+  task.state.store(TaskRecord::DONE);
+  task.done.store(true);
+  task.done.notify_all();
+}
+
+}  // namespace
+
+void fatal(const char* message) {
+  std::fprintf(stderr, "%s\n", message);
+  std::fflush(stderr);
+  std::abort();
+}
+
+void wake(const std::shared_ptr<TaskRecord>& task) {
+  uint8_t state = task->state.load();
+  for (;;) {
+    if (state == TaskRecord::IDLE) {
+      if (task->state.compare_exchange_weak(state, TaskRecord::SCHEDULED)) {
+        schedule(task);
+        return;
+      }
+    } else if (state == TaskRecord::RUNNING) {
+      if (task->state.compare_exchange_weak(state, TaskRecord::NOTIFIED)) return;
+    } else {
+      return;  // already scheduled, notified or done
+    }
+  }
+}
+
+// Runs a task whose state this thread has just turned into RUNNING, until it suspends, finishes or
+// is destroyed by a cancellation.
+void run_claimed(const std::shared_ptr<TaskRecord>& task) {
+  if (task->cancelled.load() && task->blocking_jobs.load() == 0) {
+    finish(*task);
+    return;
+  }
+  if (!task->cancelled.load()) {
+    TaskRecord* outer = std::exchange(current_task, task.get());
+    task->resume_point.resume();
+    current_task = outer;
+    if (task->root.done()) {
+      finish(*task);
+      return;
+    }
+    if (task->cancelled.load() && task->blocking_jobs.load() == 0) {
+      finish(*task);
+      return;
+    }
+  }
+  uint8_t expected = TaskRecord::RUNNING;
+  if (task->state.compare_exchange_strong(expected, TaskRecord::IDLE)) return;
+  // A wake arrived while the task ran: it must run again.
+  task->state.store(TaskRecord::SCHEDULED);
+  schedule(task);
+}
+
+std::shared_ptr<TaskRecord> suspend_current(std::coroutine_handle<> suspended) {
+  if (current_task == nullptr) fatal("a runtime wait was used outside a task");
+  current_task->resume_point = suspended;
+  return current_task->shared_from_this();
+}
+
+void submit_blocking(void (*run)(void*), void* context, std::coroutine_handle<> suspended) {
+  std::shared_ptr<TaskRecord> task = suspend_current(suspended);
+  task->blocking_jobs.fetch_add(1);
+  blocking_submit(BlockingJob{run, context, std::move(task)});
+}
+
+void Parker::unpark() {
+  {
+    std::lock_guard lock(mutex_);
+    notified_ = true;
+  }
+  cv_.notify_one();
+  if (in_reactor_.load()) reactor_notify();
+}
+
+void Parker::park() {
+  {
+    std::lock_guard lock(mutex_);
+    if (notified_) {
+      notified_ = false;
+      return;
+    }
+  }
+  reactor_start();
+  if (reactor_try_lock()) {
+    in_reactor_.store(true);
+    for (;;) {
+      {
+        std::lock_guard lock(mutex_);
+        if (notified_) {
+          notified_ = false;
+          break;
+        }
+      }
+      reactor_react();
+    }
+    in_reactor_.store(false);
+    reactor_unlock();
+    return;
+  }
+  std::unique_lock lock(mutex_);
+  cv_.wait(lock, [this] { return notified_; });
+  notified_ = false;
+}
+
+void block_on_root(std::coroutine_handle<> root) {
+  auto task = std::make_shared<TaskRecord>();
+  task->root = root;
+  task->resume_point = root;
+  task->owns_root = false;
+  task->parker = std::make_shared<Parker>();
+  block_on_count.fetch_add(1);
+  for (;;) {
+    uint8_t expected = TaskRecord::SCHEDULED;
+    if (task->state.compare_exchange_strong(expected, TaskRecord::RUNNING)) {
+      run_claimed(task);
+      if (task->done.load()) break;
+    }
+    task->parker->park();
+  }
+  block_on_count.fetch_sub(1);
+}
+
+struct TaskOwner {
+  std::shared_ptr<TaskRecord> task;
+  std::atomic<bool> detached{false};
+
+  ~TaskOwner();
+};
+
+namespace {
+
+// Marks the task cancelled. A task that sits suspended is destroyed here and now; one that runs or
+// is queued is destroyed by its runner at the suspension point.
+void request_cancel(const std::shared_ptr<TaskRecord>& task) {
+  task->cancelled.store(true);
+  uint8_t expected = TaskRecord::IDLE;
+  if (task->state.compare_exchange_strong(expected, TaskRecord::RUNNING)) {
+    run_claimed(task);
+  } else {
+    wake(task);
+  }
+}
+
+}  // namespace
+
+TaskOwner::~TaskOwner() {
+  if (!detached.load()) request_cancel(task);
+}
+
+}  // namespace detail
+
+bool TaskHandle::finished() const {
+  return owner_ && owner_->task->done.load();
+}
+
+void TaskHandle::detach() {
+  if (owner_) owner_->detached.store(true);
+}
+
+TaskHandle spawn_task(Task<void> task) {
+  auto record = std::make_shared<detail::TaskRecord>();
+  record->root = task.release();
+  record->resume_point = record->root;
+  TaskHandle handle;
+  handle.owner_ = std::make_shared<detail::TaskOwner>();
+  handle.owner_->task = record;
+  detail::executor_schedule(std::move(record));
+  return handle;
+}
+
+void cancel_task(TaskHandle& handle) {
+  if (!handle.owner_) return;
+  std::shared_ptr<detail::TaskRecord> task = handle.owner_->task;
+  detail::request_cancel(task);
+  task->done.wait(false);
+  handle.owner_.reset();
+}
+
+}  // namespace quorvel

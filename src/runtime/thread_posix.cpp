@@ -1,0 +1,41 @@
+#include <pthread.h>
+
+#include <memory>
+
+#include "runtime/thread.h"
+
+namespace quorvel::detail {
+namespace {
+
+constexpr size_t STACK_SIZE = 0x200000;
+
+struct Start {
+  std::string name;
+  std::function<void()> body;
+};
+
+void* thread_main(void* arg) {
+  std::unique_ptr<Start> start(static_cast<Start*>(arg));
+  // Linux keeps at most 15 characters; every runtime name fits.
+  pthread_setname_np(pthread_self(), start->name.substr(0, 15).c_str());
+  start->body();
+  return nullptr;
+}
+
+}  // namespace
+
+bool spawn_thread(const std::string& name, std::function<void()> body) {
+  auto start = std::make_unique<Start>(Start{name, std::move(body)});
+  pthread_attr_t attr;
+  if (pthread_attr_init(&attr) != 0) return false;
+  pthread_attr_setstacksize(&attr, STACK_SIZE);
+  pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+  pthread_t thread;
+  int rc = pthread_create(&thread, &attr, thread_main, start.get());
+  pthread_attr_destroy(&attr);
+  if (rc != 0) return false;
+  start.release();
+  return true;
+}
+
+}  // namespace quorvel::detail

@@ -1,0 +1,51 @@
+#include <windows.h>
+
+#include <memory>
+
+#include "runtime/thread.h"
+#include "runtime/utf.h"
+
+namespace quorvel::detail {
+namespace {
+
+constexpr SIZE_T STACK_SIZE = 0x200000;
+
+using SetThreadDescriptionFn = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+
+// Windows before 10 1607 lacks SetThreadDescription; the threads then stay unnamed.
+SetThreadDescriptionFn set_thread_description() {
+  static const auto fn = reinterpret_cast<SetThreadDescriptionFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetThreadDescription")));
+  return fn;
+}
+
+struct Start {
+  std::string name;
+  std::function<void()> body;
+};
+
+DWORD WINAPI thread_main(LPVOID arg) {
+  std::unique_ptr<Start> start(static_cast<Start*>(arg));
+  if (auto fn = set_thread_description()) {
+    auto wide = utf8_to_utf16(start->name);
+    // Wine answers with a success code other than S_OK, so only failure codes count as failure;
+    // a failure leaves the thread unnamed, which harms nothing.
+    if (wide) (void)SUCCEEDED(fn(GetCurrentThread(), wide->c_str()));
+  }
+  start->body();
+  return 0;
+}
+
+}  // namespace
+
+bool spawn_thread(const std::string& name, std::function<void()> body) {
+  auto start = std::make_unique<Start>(Start{name, std::move(body)});
+  HANDLE thread = CreateThread(nullptr, STACK_SIZE, thread_main, start.get(),
+                               STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  if (thread == nullptr) return false;
+  start.release();
+  CloseHandle(thread);  // the thread runs on detached, never joined
+  return true;
+}
+
+}  // namespace quorvel::detail
