@@ -68,4 +68,16 @@ Result<void> check_get_status_line(std::string_view line) {
   return success();
 }
 
+Result<bool> GetHeadParser::feed_line(std::string_view line) {
+  if (!status_seen_) {
+    status_seen_ = true;
+    auto checked = check_get_status_line(line);
+    if (!checked) return checked.take_error();
+    return false;
+  }
+  auto checked = check_get_head_line(line);
+  if (!checked) return checked.take_error();
+  return is_end_of_head(line);
+}
+
 }  // namespace quorvel

@@ -39,4 +39,15 @@ inline bool is_end_of_head(std::string_view line) {
   return line == "\r\n";
 }
 
+// Follows the GET reply's head line by line (each line as read, its line feed included): the status
+// line is checked, the header lines only for UTF-8. feed_line yields true once the head has ended.
+class GetHeadParser {
+ public:
+  Result<bool> feed_line(std::string_view line);
+  bool status_seen() const { return status_seen_; }
+
+ private:
+  bool status_seen_ = false;
+};
+
 }  // namespace quorvel

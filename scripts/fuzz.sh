@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with the fuzz preset (clang, ASan, UBSan) and runs each one for
+# SECONDS seconds (default 30), seeded from tests/fuzz/corpus/<name>. New inputs go to a scratch
+# directory, so the checked-in seeds stay as they are. Fails when any target finds a crash.
+# FUZZ_BUILD_DIR chooses the build directory (default: the preset's).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-30}
+build_dir=${FUZZ_BUILD_DIR:-build/fuzz}
+cmake --preset fuzz -B "$build_dir" >/dev/null
+cmake --build "$build_dir" -j "$(nproc)" --target fuzz_download_url fuzz_head_reply fuzz_get_head
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+status=0
+for name in download_url head_reply get_head; do
+  mkdir -p "$scratch/$name"
+  echo "--- fuzz_$name for ${seconds}s"
+  if ! "$build_dir/tests/fuzz/fuzz_$name" -max_total_time="$seconds" -print_final_stats=1 \
+      -artifact_prefix="$scratch/" "$scratch/$name" "tests/fuzz/corpus/$name" 2>"$scratch/$name.log"; then
+    tail -n 40 "$scratch/$name.log"
+    for artifact in "$scratch"/crash-* "$scratch"/leak-* "$scratch"/timeout-*; do
+      [ -e "$artifact" ] && echo "artifact: $(basename "$artifact") ($(od -An -c "$artifact" | head -c 400))"
+    done
+    status=1
+  else
+    grep -E 'stat::number_of_executed_runs|Done' "$scratch/$name.log" | tail -n 2
+  fi
+done
+exit $status

@@ -1,0 +1,22 @@
+// The download file and its entity-tag file, side by side in the user's temporary folder, as UTF-8
+// paths. Queried afresh on every call.
+#pragma once
+
+#include <string>
+
+#include "runtime/error.h"
+
+namespace quorvel {
+
+inline constexpr const char* DOWNLOAD_FILE_NAME = "QuorvelLauncher.bin";
+inline constexpr const char* ENTITY_TAG_FILE_NAME = "QuorvelLauncher.bin.etag";
+
+struct DownloadPaths {
+  std::string file;
+  std::string entity_tag;
+};
+
+// Fails when the temporary folder's path cannot be written as UTF-8.
+Result<DownloadPaths> download_paths();
+
+}  // namespace quorvel

@@ -1,0 +1,17 @@
+#include "download/download_paths.h"
+#include "runtime/paths.h"
+#include "runtime/utf.h"
+
+namespace quorvel {
+
+Result<DownloadPaths> download_paths() {
+  auto file = utf16_to_utf8(download_file_path());
+  auto entity_tag = utf16_to_utf8(entity_tag_file_path());
+  if (!file || !entity_tag) {
+    return Error::kind(ErrorKind::InvalidData,
+                       "临时文件夹的路径不是有效的 Unicode 文本，无法保存下载文件");
+  }
+  return DownloadPaths{std::move(*file), std::move(*entity_tag)};
+}
+
+}  // namespace quorvel

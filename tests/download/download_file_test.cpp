@@ -1,0 +1,444 @@
+#include "download/download_file.h"
+
+#include <gtest/gtest.h>
+
+#include "download/http_exchange.h"
+#include "download_test_support.h"
+#include "support/fake_server.h"
+
+namespace quorvel::test {
+namespace {
+
+using Out = std::vector<std::string>;
+
+constexpr const char* URL = "https://dl.example.test/Download/Micro/QuorvelLauncher.exe";
+const std::string HEAD_REQUEST =
+    "HEAD /Download/Micro/QuorvelLauncher.exe HTTP/1.1\r\nHost: dl.example.test\r\n"
+    "Connection: close\r\n\r\n";
+const std::string GET_REQUEST =
+    "GET /Download/Micro/QuorvelLauncher.exe HTTP/1.1\r\nHost: dl.example.test\r\n"
+    "Connection: close\r\n\r\n";
+
+std::string ranged_get(uint64_t start) {
+  return "GET /Download/Micro/QuorvelLauncher.exe HTTP/1.1\r\nHost: dl.example.test\r\n"
+         "Connection: close\r\nRange: bytes=" +
+         std::to_string(start) + "-\r\n\r\n";
+}
+
+std::string head_reply(const std::string& headers) {
+  return "HTTP/1.1 200 OK\r\nServer: nginx\r\n" + headers + "Accept-Ranges: bytes\r\n\r\n";
+}
+
+FakeReply get_reply(const std::string& status, const std::string& body, size_t chunk = 0) {
+  FakeReply reply;
+  reply.bytes = status + "\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
+                std::to_string(body.size()) + "\r\n\r\n" + body;
+  reply.chunk = chunk;
+  return reply;
+}
+
+class DownloadFileTest : public ::testing::Test {
+ protected:
+  Result<void> run() {
+    DownloadRequest request{url, file, tag_file};
+    return block_on(download_file(server.connector(), request, remote_crc, status));
+  }
+  std::optional<std::string> bin() const { return read_file(file); }
+  std::optional<std::string> tag() const { return read_file(tag_file); }
+
+  ScratchDir dir;
+  std::string url = URL;
+  std::string file = dir.file("QuorvelLauncher.bin");
+  std::string tag_file = dir.file("QuorvelLauncher.bin.etag");
+  FakeServer server;
+  CapturedLines captured;
+  uint64_t remote_crc = 0;
+  std::shared_ptr<DownloadStatus> status = std::make_shared<DownloadStatus>();
+  const std::string data = payload(1000);
+  const std::string crc_text = std::to_string(crc_of(data));
+};
+
+TEST_F(DownloadFileTest, FirstRun) {
+  server.add(FakeReply{head_reply("Content-Length: 1000\r\nx-oss-hash-crc64ecma: " + crc_text +
+                                  "\r\nETag: \"65a1-3e8\"\r\n")});
+  server.add(get_reply("HTTP/1.1 200 OK", data, 333));
+  auto result = run();
+  ASSERT_TRUE(result.ok()) << error_text(result.error());
+
+  EXPECT_EQ(captured.on(OutputStream::Out),
+            (Out{"响应头中的 Content-Length: 1000 字节", "CRC64 : " + crc_text,
+                 "ETag 不匹配，重新下载文件", "新的 ETag: \"65a1-3e8\"", "当前文件大小: 0 字节",
+                 "下载完成！"}));
+  EXPECT_TRUE(captured.on(OutputStream::Err).empty());
+  ASSERT_EQ(server.connections(), 2u);
+  EXPECT_EQ(server.host(0), "dl.example.test");
+  EXPECT_EQ(server.port(0), 443);
+  EXPECT_EQ(server.request(0), HEAD_REQUEST);
+  EXPECT_EQ(server.request(1), GET_REQUEST);
+  for (size_t i = 0; i < 2; ++i) {
+    EXPECT_TRUE(server.flushed(i));
+    EXPECT_TRUE(server.closed(i));
+    EXPECT_TRUE(server.dropped(i));
+  }
+  EXPECT_EQ(bin(), data);
+  EXPECT_EQ(tag(), "\"65a1-3e8\"");
+  EXPECT_EQ(remote_crc, crc_of(data));
+  EXPECT_EQ(status->phase, Phase::Downloading);
+  EXPECT_EQ(status->percent, 100);
+}
+
+TEST_F(DownloadFileTest, ResumesAt400WithSameTag) {
+  write_file(file, data.substr(0, 400));
+  write_file(tag_file, "\"65a1-3e8\"");
+  server.add(FakeReply{head_reply("Content-Length: 1000\r\nx-oss-hash-crc64ecma: " + crc_text +
+                                  "\r\nETag: \"65a1-3e8\"\r\n")});
+  server.add(get_reply("HTTP/1.1 206 Partial Content", data.substr(400), 100));
+  status->percent = 255;  // marks "not yet published"
+  std::vector<int> seen;  // the percent as each read of the GET connection begins
+  server.on_read([&](size_t connection) {
+    if (connection == 1) {
+      std::lock_guard lock(status->mutex);
+      seen.push_back(status->percent);
+    }
+  });
+  auto result = run();
+  ASSERT_TRUE(result.ok()) << error_text(result.error());
+
+  EXPECT_EQ(
+      captured.on(OutputStream::Out),
+      (Out{"ETag: \"65a1-3e8\"", "响应头中的 Content-Length: 1000 字节", "CRC64 : " + crc_text,
+           "ETag 匹配，继续下载文件", "当前文件大小: 400 字节", "下载完成！"}));
+  ASSERT_EQ(server.connections(), 2u);
+  EXPECT_EQ(server.request(1), ranged_get(400));
+  EXPECT_EQ(bin(), data);
+  EXPECT_EQ(tag(), "\"65a1-3e8\"");
+  auto first = std::find_if(seen.begin(), seen.end(), [](int p) { return p != 255; });
+  ASSERT_NE(first, seen.end());
+  EXPECT_GE(*first, 40);
+  EXPECT_TRUE(std::is_sorted(first, seen.end()));
+  EXPECT_EQ(status->percent, 100);
+}
+
+TEST_F(DownloadFileTest, CompleteFileSendsNoGet) {
+  write_file(file, data);
+  write_file(tag_file, "W/\"v1\"");
+  server.add(FakeReply{head_reply("ETag: W/\"v1\"\r\nContent-Length: 1000\r\n")});
+  auto result = run();
+  ASSERT_TRUE(result.ok()) << error_text(result.error());
+  EXPECT_EQ(
+      captured.on(OutputStream::Out),
+      (Out{"ETag: W/\"v1\"", "ETag 匹配，继续下载文件", "响应头中的 Content-Length: 1000 字节",
+           "当前文件大小: 1000 字节", "文件已下载完成，无需继续下载。"}));
+  EXPECT_EQ(server.connections(), 1u);
+  EXPECT_EQ(bin(), data);
+  EXPECT_EQ(remote_crc, 0u);      // no checksum header
+  EXPECT_EQ(status->percent, 0);  // nothing published
+}
+
+TEST_F(DownloadFileTest, SameTagButFileDeletedStartsEmpty) {
+  write_file(tag_file, "\"v1\"");
+  server.add(FakeReply{head_reply("Content-Length: 1000\r\nETag: \"v1\"\r\n")});
+  server.add(get_reply("HTTP/1.1 200 OK", data));
+  auto result = run();
+  ASSERT_TRUE(result.ok()) << error_text(result.error());
+  EXPECT_EQ(captured.on(OutputStream::Out),
+            (Out{"ETag: \"v1\"", "响应头中的 Content-Length: 1000 字节", "ETag 匹配，继续下载文件",
+                 "当前文件大小: 0 字节", "下载完成！"}));
+  EXPECT_EQ(server.request(1), GET_REQUEST);
+  EXPECT_EQ(bin(), data);
+}
+
+TEST_F(DownloadFileTest, EmptyTagIsAMismatchAndRewritesTheTagFile) {
+  write_file(file, data.substr(0, 300));
+  server.add(FakeReply{head_reply("Content-Length: 1000\r\nETag:  \r\n")});
+  server.add(get_reply("HTTP/1.1 200 OK", data));
+  auto result = run();
+  ASSERT_TRUE(result.ok()) << error_text(result.error());
+  EXPECT_EQ(captured.on(OutputStream::Out),
+            (Out{"响应头中的 Content-Length: 1000 字节", "ETag 不匹配，重新下载文件",
+                 "新的 ETag: ", "当前文件大小: 0 字节", "下载完成！"}));
+  EXPECT_EQ(server.request(1), GET_REQUEST);
+  EXPECT_EQ(tag(), "");
+  EXPECT_EQ(bin(), data);
+}
+
+TEST_F(DownloadFileTest, EmptyStoredTagIsPrintedAndStillMismatches) {
+  write_file(tag_file, "");
+  server.add(FakeReply{head_reply("ETag:\r\nContent-Length: 1000\r\n")});
+  server.add(get_reply("HTTP/1.1 200 OK", data));
+  ASSERT_TRUE(run().ok());
+  EXPECT_EQ(captured.on(OutputStream::Out),
+            (Out{"ETag: ", "ETag 不匹配，重新下载文件", "新的 ETag: ",
+                 "响应头中的 Content-Length: 1000 字节", "当前文件大小: 0 字节", "下载完成！"}));
+}
+
+TEST_F(DownloadFileTest, NoTagLineTruncatesAndKeepsTheTagFile) {
+  write_file(file, data.substr(0, 400));
+  write_file(tag_file, "\"old\"");
+  server.add(FakeReply{head_reply("Content-Length: 1000\r\nx-oss-hash-crc64ecma: 7\r\n")});
+  server.add(get_reply("HTTP/1.1 200 OK", data));
+  auto result = run();
+  ASSERT_TRUE(result.ok()) << error_text(result.error());
+  EXPECT_EQ(captured.on(OutputStream::Out),
+            (Out{"ETag: \"old\"", "响应头中的 Content-Length: 1000 字节", "CRC64 : 7",
+                 "当前文件大小: 0 字节", "下载完成！"}));
+  EXPECT_EQ(server.request(1), GET_REQUEST);
+  EXPECT_EQ(tag(), "\"old\"");
+  EXPECT_EQ(bin(), data);
+  EXPECT_EQ(remote_crc, 7u);
+}
+
+TEST_F(DownloadFileTest, FileLongerThanLengthGets416) {
+  const std::string longer = payload(1200);
+  write_file(file, longer);
+  write_file(tag_file, "\"v1\"");
+  server.add(FakeReply{head_reply("Content-Length: 1000\r\nETag: \"v1\"\r\n")});
+  server.add(FakeReply{
+      "HTTP/1.1 416 Requested Range Not Satisfiable\r\nContent-Range: bytes */1000\r\n\r\n"});
+  auto result = run();
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(error_text(result.error()),
+            "HTTP 请求失败，响应: HTTP/1.1 416 Requested Range Not Satisfiable");
+  EXPECT_EQ(server.request(1), ranged_get(1200));
+  EXPECT_EQ(captured.on(OutputStream::Out).back(), "当前文件大小: 1200 字节");
+  EXPECT_EQ(bin(), longer);
+  EXPECT_TRUE(server.dropped(1));
+}
+
+TEST_F(DownloadFileTest, PercentNeverExceeds100) {
+  const std::string body = payload(3000);
+  server.add(FakeReply{head_reply("Content-Length: 500\r\nETag: \"a\"\r\n")});
+  server.add(get_reply("HTTP/1.1 200 OK", body, 250));
+  std::vector<int> seen;
+  server.on_read([&](size_t connection) {
+    if (connection == 1) {
+      std::lock_guard lock(status->mutex);
+      seen.push_back(status->percent);
+    }
+  });
+  ASSERT_TRUE(run().ok());
+  EXPECT_EQ(bin(), body);
+  ASSERT_FALSE(seen.empty());
+  for (int p : seen) EXPECT_LE(p, 100);
+  EXPECT_EQ(seen.back(), 100);
+  EXPECT_EQ(status->percent, 100);
+}
+
+TEST_F(DownloadFileTest, UnknownLengthPublishesZero) {
+  server.add(FakeReply{head_reply("ETag: \"a\"\r\n")});
+  server.add(get_reply("HTTP/1.1 200 OK", data, 100));
+  std::vector<int> seen;
+  server.on_read([&](size_t connection) {
+    if (connection == 1) {
+      std::lock_guard lock(status->mutex);
+      seen.push_back(status->percent);
+    }
+  });
+  status->percent = 77;
+  ASSERT_TRUE(run().ok());
+  EXPECT_EQ(bin(), data);
+  EXPECT_EQ(status->percent, 0);
+  EXPECT_EQ(download_percent(5, 0), 0);
+  EXPECT_EQ(download_percent(999, 1000), 99);
+  EXPECT_EQ(download_percent(UINT64_MAX - 1, UINT64_MAX), 99);
+  EXPECT_EQ(download_percent(UINT64_MAX, 1), 100);
+}
+
+TEST_F(DownloadFileTest, ConnectionResetMidBodyEndsQuietly) {
+  FakeReply reply = get_reply("HTTP/1.1 200 OK", data);
+  reply.bytes.resize(reply.bytes.size() - 700);  // 300 body bytes, then the reset
+  reply.reset_at_end = true;
+  server.add(FakeReply{head_reply("Content-Length: 1000\r\nETag: \"a\"\r\n")});
+  server.add(reply);
+  auto result = run();
+  ASSERT_TRUE(result.ok()) << error_text(result.error());
+  EXPECT_EQ(captured.on(OutputStream::Out).back(), "下载完成！");
+  EXPECT_TRUE(server.closed(1));
+  EXPECT_EQ(bin(), data.substr(0, 300));
+  EXPECT_EQ(status->percent, 30);
+}
+
+TEST_F(DownloadFileTest, FailedCloseAfterResetIsReportedWithoutDone) {
+  FakeReply reply = get_reply("HTTP/1.1 200 OK", data);
+  reply.bytes.resize(reply.bytes.size() - 700);
+  reply.reset_at_end = true;
+  reply.close_error = Error::kind(ErrorKind::ConnectionAborted, "close_notify failed");
+  server.add(FakeReply{head_reply("Content-Length: 1000\r\nETag: \"a\"\r\n")});
+  server.add(reply);
+  // The file must be complete on disk when the connection is closed.
+  std::optional<std::string> at_close;
+  server.add(FakeReply{});  // never used
+  auto result = run();
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(error_text(result.error()), "close_notify failed");
+  EXPECT_NE(captured.on(OutputStream::Out).back(), "下载完成！");
+  EXPECT_EQ(bin(), data.substr(0, 300));
+}
+
+TEST_F(DownloadFileTest, FileIsClosedAndCompleteBeforeTheGetConnectionCloses) {
+  server.add(FakeReply{head_reply("Content-Length: 1000\r\nETag: \"a\"\r\n")});
+  FakeReply reply = get_reply("HTTP/1.1 200 OK", data, 128);
+  std::optional<std::string> at_close;
+  size_t lines_at_close = 0;
+  reply.on_close = [&] {
+    at_close = read_file(file);
+    lines_at_close = captured.lines().size();
+  };
+  server.add(reply);
+  ASSERT_TRUE(run().ok());
+  EXPECT_EQ(at_close, data);
+  EXPECT_EQ(captured.lines().size(), lines_at_close + 1);  // only "下载完成！" came after
+}
+
+TEST_F(DownloadFileTest, HeadConnectionIsClosedBeforeTheFileIsOpened) {
+  write_file(file, "stale bytes");
+  FakeReply head{head_reply("Content-Length: 1000\r\nETag: \"new\"\r\n")};
+  std::optional<std::string> at_close;
+  head.on_close = [&] { at_close = read_file(file); };
+  server.add(head);
+  server.add(get_reply("HTTP/1.1 200 OK", data));
+  ASSERT_TRUE(run().ok());
+  EXPECT_EQ(at_close, "stale bytes");
+  EXPECT_EQ(bin(), data);
+}
+
+TEST_F(DownloadFileTest, DuplicatedHeadersActedOnTwiceInOrder) {
+  server.add(FakeReply{
+      head_reply("Content-Length: 5\r\nETag: \"a\"\r\nContent-Length: 1000\r\nETag: \"b\"\r\n")});
+  server.add(get_reply("HTTP/1.1 200 OK", data));
+  ASSERT_TRUE(run().ok());
+  EXPECT_EQ(
+      captured.on(OutputStream::Out),
+      (Out{"响应头中的 Content-Length: 5 字节", "ETag 不匹配，重新下载文件", "新的 ETag: \"a\"",
+           "响应头中的 Content-Length: 1000 字节", "ETag 不匹配，重新下载文件", "新的 ETag: \"b\"",
+           "当前文件大小: 0 字节", "下载完成！"}));
+  EXPECT_EQ(tag(), "\"b\"");
+  EXPECT_EQ(status->percent, 100);
+}
+
+TEST_F(DownloadFileTest, OverflowingNumberStopsAtItsLine) {
+  server.add(FakeReply{head_reply(
+      "ETag: \"a\"\r\nx-oss-hash-crc64ecma: 18446744073709551616\r\nContent-Length: 1000\r\n")});
+  auto result = run();
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(error_text(result.error()), "number too large to fit in target type");
+  EXPECT_EQ(captured.on(OutputStream::Out), (Out{"ETag 不匹配，重新下载文件", "新的 ETag: \"a\""}));
+  EXPECT_EQ(server.connections(), 1u);
+  EXPECT_FALSE(bin().has_value());
+}
+
+TEST_F(DownloadFileTest, RedirectFailsWithTheWholeReply) {
+  server.add(FakeReply{"HTTP/1.1 302 Found\r\nLocation: https://elsewhere.test/x\r\n\r\n"});
+  auto result = run();
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(error_text(result.error()),
+            "HEAD 请求失败，响应: HTTP/1.1 302 Found\r\nLocation: https://elsewhere.test/x");
+  EXPECT_TRUE(captured.lines().empty());
+  EXPECT_EQ(server.connections(), 1u);
+}
+
+TEST_F(DownloadFileTest, InvalidUrlTouchesNothing) {
+  url = "https://dl.example.test//x";
+  auto result = run();
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(error_text(result.error()), "Invalid URL format");
+  EXPECT_EQ(server.connections(), 0u);
+  EXPECT_TRUE(captured.lines().empty());
+}
+
+TEST_F(DownloadFileTest, PortGoesToTheConnectorAndNotTheHostHeader) {
+  url = "http://dl.example.test:8443/Download/Micro/QuorvelLauncher.exe";
+  server.add(FakeReply{head_reply("Content-Length: 0\r\n")});
+  server.add(get_reply("HTTP/1.1 200 OK", ""));
+  ASSERT_TRUE(run().ok());
+  EXPECT_EQ(server.port(0), 8443);
+  EXPECT_EQ(server.port(1), 8443);
+  EXPECT_EQ(server.request(0), HEAD_REQUEST);
+}
+
+TEST_F(DownloadFileTest, StoredTagThatIsNotUtf8Fails) {
+  write_file(tag_file, "\"\xFF\"");
+  auto result = run();
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(error_text(result.error()), "stream did not contain valid UTF-8");
+  EXPECT_EQ(server.connections(), 0u);
+}
+
+TEST_F(DownloadFileTest, TagFileThatCannotBeOpenedIsSkippedSilently) {
+  tag_file = dir.file("missing-folder/QuorvelLauncher.bin.etag");
+  server.add(FakeReply{head_reply("Content-Length: 1000\r\nETag: \"a\"\r\n")});
+  server.add(get_reply("HTTP/1.1 200 OK", data));
+  ASSERT_TRUE(run().ok());
+  EXPECT_EQ(captured.on(OutputStream::Out),
+            (Out{"响应头中的 Content-Length: 1000 字节", "ETag 不匹配，重新下载文件",
+                 "当前文件大小: 0 字节", "下载完成！"}));
+}
+
+TEST_F(DownloadFileTest, DownloadFileThatCannotBeOpenedFails) {
+  file = dir.file("missing-folder/QuorvelLauncher.bin");
+  server.add(FakeReply{head_reply("Content-Length: 1000\r\n")});
+  auto result = run();
+  ASSERT_FALSE(result.ok());
+  EXPECT_TRUE(server.closed(0));
+  EXPECT_EQ(server.connections(), 1u);
+}
+
+TEST_F(DownloadFileTest, GetHeadCutOffByEndOfStreamGivesEmptyBody) {
+  server.add(FakeReply{head_reply("Content-Length: 1000\r\n")});
+  server.add(FakeReply{"HTTP/1.1 200 OK\r\nContent-Le"});
+  ASSERT_TRUE(run().ok());
+  EXPECT_EQ(captured.on(OutputStream::Out).back(), "下载完成！");
+  EXPECT_EQ(bin(), "");
+  EXPECT_EQ(status->percent, 0);
+}
+
+TEST_F(DownloadFileTest, BareLineFeedDoesNotEndTheGetHead) {
+  server.add(FakeReply{head_reply("Content-Length: 4\r\n")});
+  server.add(FakeReply{"HTTP/1.1 200 OK\nX-A: 1\n\nX-B: 2\r\n\r\nbody"});
+  ASSERT_TRUE(run().ok());
+  EXPECT_EQ(bin(), "body");
+}
+
+TEST_F(DownloadFileTest, GetStatusLineThatIsNotUtf8Fails) {
+  server.add(FakeReply{head_reply("Content-Length: 4\r\n")});
+  server.add(FakeReply{"HTTP/1.1 200 \xC3\r\n\r\nbody"});
+  auto result = run();
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(error_text(result.error()), "stream did not contain valid UTF-8");
+}
+
+TEST_F(DownloadFileTest, HugeHeadReplyIsRefused) {
+  server.add(FakeReply{head_reply("X-Pad: " + std::string(70000, 'a') + "\r\n"), 4096});
+  auto result = run();
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(error_text(result.error()), HEAD_REPLY_TOO_LONG_TEXT);
+}
+
+TEST_F(DownloadFileTest, HugeGetHeadLineIsRefused) {
+  server.add(FakeReply{head_reply("Content-Length: 4\r\n")});
+  server.add(FakeReply{"HTTP/1.1 200 OK\r\nX-Pad: " + std::string(20000, 'a') + "\r\n\r\nbody"});
+  auto result = run();
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(error_text(result.error()), GET_HEAD_LINE_TOO_LONG_TEXT);
+}
+
+TEST_F(DownloadFileTest, WriteThatTakesNothingFails) {
+  FakeReply reply{head_reply("")};
+  reply.write_zero = true;
+  server.add(reply);
+  auto result = run();
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(error_text(result.error()), "write zero");
+}
+
+TEST_F(DownloadFileTest, ConnectFailureCarriesItsText) {
+  FakeReply reply;
+  reply.connect_error = Error::kind(ErrorKind::Other, "could not connect to any of the addresses");
+  server.add(reply);
+  auto result = run();
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(error_text(result.error()), "could not connect to any of the addresses");
+}
+
+}  // namespace
+}  // namespace quorvel::test

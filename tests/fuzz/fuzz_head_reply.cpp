@@ -1,0 +1,29 @@
+// The HEAD reply as the server may send it: checks, header recognition and number reading.
+#include <cstdlib>
+#include <string_view>
+
+#include "download/http_reply.h"
+#include "download/number.h"
+#include "download/utf8.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > quorvel::MAX_HEAD_REPLY_BYTES) return 0;
+  const std::string_view reply(reinterpret_cast<const char*>(data), size);
+  auto checked = quorvel::check_head_reply(reply);
+  if (!checked.ok()) {
+    (void)quorvel::error_text(checked.error());
+    return 0;
+  }
+  for (const quorvel::HeaderLine& line : quorvel::recognised_header_lines(reply)) {
+    if (line.value.data() < reply.data() ||
+        line.value.data() + line.value.size() > reply.data() + size) {
+      std::abort();
+    }
+    if (!quorvel::is_valid_utf8(line.value)) std::abort();
+    if (line.name != quorvel::HeaderName::ETag) {
+      auto number = quorvel::parse_u64(line.value);
+      if (!number.ok()) (void)quorvel::error_text(number.error());
+    }
+  }
+  return 0;
+}
