@@ -1,0 +1,215 @@
+"""The whole program, end to end: real QuorvelSetup.exe under Wine and Xvfb, real nginx over TLS.
+
+Configuration comes from the environment that CTest sets: QUORVEL_EXE, QUORVEL_FAKE_SETUP,
+QUORVEL_CRC64SUM (a command), QUORVEL_E2E_PREFIX, QUORVEL_E2E_CA, QUORVEL_E2E_PORT.
+"""
+
+import os
+import shlex
+import time
+import unittest
+
+import harness
+
+EXE = os.environ.get("QUORVEL_EXE", "")
+FAKE_SETUP = os.environ.get("QUORVEL_FAKE_SETUP", "")
+CRC64SUM = shlex.split(os.environ.get("QUORVEL_CRC64SUM", ""))
+PORT = int(os.environ.get("QUORVEL_E2E_PORT", "0"))
+PREFIX = harness.Prefix(os.environ.get("QUORVEL_E2E_PREFIX", "/nonexistent"),
+                        os.environ.get("QUORVEL_E2E_CA", "/nonexistent"))
+
+# Window placement on the default 1920x1080 screen for the 300x169 banner.
+WIN_X, WIN_Y, WIN_W, WIN_H = 810, 455, 300, 169
+
+
+def payload(size):
+    """The fake setup program, padded to `size` bytes (the padding is an overlay Windows ignores)."""
+    with open(FAKE_SETUP, "rb") as f:
+        data = f.read()
+    if len(data) < size:
+        data += bytes((i * 7 + 3) & 0xFF for i in range(size - len(data)))
+    return data
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+class EndToEnd(unittest.TestCase):
+    def setUp(self):
+        PREFIX.clean()
+        self.cert = os.path.join(PREFIX.ca_dir, "localhost.pem")
+        self.key = os.path.join(PREFIX.ca_dir, "localhost.key")
+        self.xvfb = harness.Xvfb().start()
+        self.addCleanup(self.xvfb.stop)
+        self.runs = []
+
+    def tearDown(self):
+        for run in self.runs:
+            run.kill()
+
+    def server(self, data, crc="auto", limit_rate=None):
+        path = os.path.join(PREFIX.path, "payload.bin")
+        with open(path, "wb") as f:
+            f.write(data)
+        if crc == "auto":
+            crc = harness.crc64_of(CRC64SUM, path)
+        srv = harness.NginxServer(data, self.cert, self.key, crc, limit_rate=limit_rate, port=PORT)
+        self.addCleanup(srv.stop)
+        return srv
+
+    def run_program(self):
+        run = harness.Run(EXE, PREFIX, display=self.xvfb.display)
+        self.runs.append(run)
+        return run
+
+    def finish(self, run, timeout=60):
+        return run.wait(timeout)
+
+    def assert_installed(self, data):
+        self.assertEqual(read(PREFIX.temp("QuorvelLauncher.bin")), data)
+        self.assertEqual(read(PREFIX.temp("QuorvelLauncher.exe")), data)
+        marker = read(PREFIX.temp("QuorvelLauncher.exe.marker")).decode("utf-8").splitlines()
+        self.assertEqual(marker[0], '"%s\\QuorvelLauncher.exe"' % PREFIX.windows_temp)
+        self.assertEqual(read(os.path.join(PREFIX.game_dir, "force_compat_mode.txt")), b"")
+
+    def assert_nothing_installed(self):
+        self.assertFalse(os.path.exists(PREFIX.temp("QuorvelLauncher.exe")))
+        self.assertFalse(os.path.exists(PREFIX.temp("QuorvelLauncher.exe.marker")))
+        self.assertFalse(os.path.exists(PREFIX.game_dir))
+
+    def test_first_run_installs_and_starts_the_launcher(self):
+        data = payload(64 * 1024)
+        srv = self.server(data).start()
+        run = self.run_program()
+        code = self.finish(run)
+        self.assertEqual(code, 0, run.transcript())
+        etag = read(PREFIX.temp("QuorvelLauncher.bin.etag")).decode("utf-8")
+        self.assertTrue(etag.startswith('"') and etag.endswith('"'), etag)
+        self.assertEqual(run.out(), [
+            "响应头中的 Content-Length: %d 字节" % len(data),
+            "ETag 不匹配，重新下载文件",
+            "新的 ETag: " + etag,
+            "CRC64 : %d" % srv.crc,
+            "当前文件大小: 0 字节",
+            "下载完成！",
+            "下载成功",
+            "Setup executable started successfully",
+        ], run.transcript())
+        self.assertEqual(run.err(), [])
+        self.assert_installed(data)
+        # The program waits one second after starting the setup executable, then ends.
+        self.assertGreaterEqual(run.ended - run.when("Setup executable started successfully"), 0.9)
+        self.assertEqual([line.split(" range=")[0].split(" ")[0] for line in srv.access_log()],
+                         ["HEAD", "GET"])
+
+    def bar_fill(self, shot):
+        """Fraction of the progress bar that is filled, read from a screenshot."""
+        # The bar is the strip under the banner at the bottom of the window; read its middle row.
+        geometry = harness.window_geometry(self.xvfb.display, self.window)
+        x, y, w, h = geometry
+        row = harness.crop_rgb(shot, x, y + h - 5, w, 1)
+        pixels = [row[i:i + 3] for i in range(0, len(row), 3)]
+        background = pixels[-3]
+        inner = pixels[3:-3]
+        filled = next((i for i, p in enumerate(inner) if p == background), len(inner))
+        return filled / len(inner)
+
+    def test_close_mid_download_keeps_the_partial_file_and_the_next_run_resumes(self):
+        data = payload(400 * 1024)
+        srv = self.server(data, limit_rate="64k").start()
+        run = self.run_program()
+        self.window = harness.find_window(self.xvfb.display)
+        self.assertIsNotNone(self.window, run.transcript())
+        self.assertTrue(run.wait_for_line("当前文件大小: 0 字节", 20), run.transcript())
+        time.sleep(2.5)
+        shot = self.xvfb.screenshot(os.path.join(PREFIX.path, "mid-download.png"))
+        fill = self.bar_fill(shot)
+        self.assertGreater(fill, 0.02)
+        self.assertLess(fill, 0.98)
+        harness.close_window(self.xvfb.display, self.window)
+        code = self.finish(run, 10)
+        self.assertEqual(code, 0, run.transcript())
+        partial = os.path.getsize(PREFIX.temp("QuorvelLauncher.bin"))
+        self.assertGreater(partial, 0)
+        self.assertLess(partial, len(data))
+        self.assertEqual(read(PREFIX.temp("QuorvelLauncher.bin")), data[:partial])
+        self.assertTrue(os.path.exists(PREFIX.temp("QuorvelLauncher.bin.etag")))
+        self.assertFalse(os.path.exists(PREFIX.temp("QuorvelLauncher.exe")))
+
+        srv.stop()
+        srv.limit_rate = None
+        srv.start()
+        second = self.run_program()
+        self.assertEqual(self.finish(second), 0, second.transcript())
+        self.assertIn("ETag 匹配，继续下载文件", second.out())
+        self.assertIn("当前文件大小: %d 字节" % partial, second.out())
+        self.assertEqual(srv.access_log()[-1],
+                         'GET /Download/Micro/QuorvelLauncher.exe 206 %d range="bytes=%d-"'
+                         % (len(data) - partial, partial))
+        self.assert_installed(data)
+
+    def test_wrong_checksum_restarts_until_the_server_is_corrected(self):
+        data = payload(32 * 1024)
+        srv = self.server(data, crc=12345).start()
+        run = self.run_program()
+        mismatch = "下载文件CRC检查失败: 远端CRC : 12345"
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline and run.err().count(mismatch) < 3:
+            time.sleep(0.1)
+        self.assertGreaterEqual(run.err().count(mismatch), 3, run.transcript())
+        self.assert_nothing_installed()
+        # Every report restarts from an empty file: each attempt is a HEAD and a GET without Range.
+        gets = [line for line in srv.access_log() if line.startswith("GET")]
+        self.assertGreaterEqual(len(gets), 3)
+        self.assertTrue(all(line.endswith('range="-"') for line in gets), gets)
+
+        path = os.path.join(PREFIX.path, "payload.bin")
+        srv.stop()
+        srv.crc = harness.crc64_of(CRC64SUM, path)
+        srv.start()
+        self.assertEqual(self.finish(run), 0, run.transcript())
+        self.assertIn("下载成功", run.out())
+        self.assert_installed(data)
+
+    def test_refused_connection_is_retried_every_three_seconds_until_the_server_comes_up(self):
+        data = payload(16 * 1024)
+        srv = self.server(data)
+        run = self.run_program()
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline and len(self.failures(run)) < 3:
+            time.sleep(0.1)
+        failures = self.failures(run)
+        self.assertGreaterEqual(len(failures), 3, run.transcript())
+        gaps = [b - a for a, b in zip(failures, failures[1:])]
+        self.assertTrue(all(2.9 <= gap < 6 for gap in gaps), gaps)
+        self.assert_nothing_installed()
+        srv.start()
+        self.assertEqual(self.finish(run), 0, run.transcript())
+        self.assert_installed(data)
+
+    def failures(self, run):
+        with run.lock:
+            return [at for at, n, t in run.lines if n == "err" and t.startswith("下载失败: ")]
+
+    def test_dead_marker_empties_the_game_directory_except_the_kept_logs(self):
+        os.makedirs(os.path.join(PREFIX.game_dir, "sub", "deeper"))
+        for name, content in ((".dead", b""), ("Updater.log", b"u"), ("Launcher.log", b"l"),
+                              ("other.txt", b"o"), ("launcher.LOG", b"x"),
+                              ("sub/a.txt", b"a"), ("sub/deeper/b.txt", b"b"),
+                              ("force_compat_mode.txt", b"old content")):
+            with open(os.path.join(PREFIX.game_dir, name), "wb") as f:
+                f.write(content)
+        data = payload(16 * 1024)
+        self.server(data).start()
+        run = self.run_program()
+        self.assertEqual(self.finish(run), 0, run.transcript())
+        self.assertEqual(sorted(os.listdir(PREFIX.game_dir)),
+                         ["Launcher.log", "Updater.log", "force_compat_mode.txt"])
+        self.assertEqual(read(os.path.join(PREFIX.game_dir, "Updater.log")), b"u")
+        self.assert_installed(data)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -1,0 +1,233 @@
+"""Runs the real QuorvelSetup.exe under Wine in a virtual display against servers on loopback.
+
+Shared by the end-to-end tests and by the demo (scripts/demo.py). One Wine prefix is used per build
+tree for these runs; the tests that use it take a CTest resource lock, so they never overlap.
+"""
+
+import getpass
+import os
+import shutil
+import subprocess
+import sys
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE_DIR = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "support"))
+
+from nginx_server import NginxServer, free_port  # noqa: E402,F401
+
+WINE_RUN = os.path.join(SOURCE_DIR, "scripts", "wine-run.sh")
+WINE_PREFIX_SCRIPT = os.path.join(SOURCE_DIR, "scripts", "wine-prefix.sh")
+MAKE_TEST_CA = os.path.join(SOURCE_DIR, "tests", "support", "make_test_ca.sh")
+CONVERT = "/usr/bin/convert"  # ImageMagick's own, not a stand-in that may come first on PATH
+
+
+class Prefix:
+    """A Wine prefix that trusts the test CA, with the program's temp and game folders."""
+
+    def __init__(self, path, ca_dir):
+        self.path = os.path.abspath(path)
+        self.ca_dir = os.path.abspath(ca_dir)
+        user = getpass.getuser()
+        self.user_dir = os.path.join(self.path, "drive_c", "users", user)
+        self.temp_dir = os.path.join(self.user_dir, "Temp")
+        self.game_dir = os.path.join(self.user_dir, "AppData", "Local", "Brisko",
+                                     "Quorvel-Survival Game")
+        self.windows_temp = "C:\\users\\%s\\Temp" % user
+
+    def env(self, display=None):
+        env = dict(os.environ)
+        env["WINEPREFIX"] = self.path
+        env["WINEDEBUG"] = "-all"
+        if display is None:
+            env.pop("DISPLAY", None)
+        else:
+            env["DISPLAY"] = display
+        return env
+
+    def create(self):
+        subprocess.run(["bash", WINE_PREFIX_SCRIPT, "create", self.path], check=True)
+        subprocess.run(["bash", MAKE_TEST_CA, self.ca_dir, self.path], check=True,
+                       stdout=subprocess.DEVNULL)
+        os.makedirs(self.temp_dir, exist_ok=True)
+
+    def stop(self):
+        subprocess.run(["bash", WINE_PREFIX_SCRIPT, "stop", self.path], check=False)
+
+    def temp(self, name):
+        return os.path.join(self.temp_dir, name)
+
+    def clean(self):
+        """Forgets every earlier run: download files, setup executable, marker, game directory."""
+        for name in ("QuorvelLauncher.bin", "QuorvelLauncher.bin.etag", "QuorvelLauncher.exe",
+                     "QuorvelLauncher.exe.marker"):
+            try:
+                os.remove(self.temp(name))
+            except FileNotFoundError:
+                pass
+        shutil.rmtree(os.path.dirname(self.game_dir), ignore_errors=True)
+
+    def set_windows_version(self, program, version):
+        """win7 / win10 for one program name only; None removes the override."""
+        key = "HKCU\\Software\\Wine\\AppDefaults\\" + program
+        if version is None:
+            cmd = ["reg", "delete", key, "/f"]
+        else:
+            cmd = ["reg", "add", key, "/v", "Version", "/d", version, "/f"]
+        subprocess.run([WINE_RUN] + cmd, env=self.env(), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, check=False)
+
+
+class Xvfb:
+    """A virtual X display of its own, found through -displayfd."""
+
+    def __init__(self, size="1920x1080x24"):
+        self.size = size
+        self.proc = None
+        self.display = None
+
+    def start(self):
+        read_fd, write_fd = os.pipe()
+        self.proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.size, "-nolisten", "tcp",
+             "-noreset"], pass_fds=(write_fd,), stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        with os.fdopen(read_fd) as f:
+            number = f.readline().strip()
+        if not number:
+            raise RuntimeError("Xvfb did not start")
+        self.display = ":" + number
+        return self
+
+    def stop(self):
+        if self.proc:
+            self.proc.terminate()
+            self.proc.wait(10)
+            self.proc = None
+
+    def screenshot(self, path):
+        subprocess.run(["import", "-display", self.display, "-window", "root", path], check=True)
+        return path
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+
+
+def crop_rgb(png, x, y, w, h):
+    """Raw RGB bytes of a rectangle of a PNG file."""
+    out = subprocess.run([CONVERT, png, "-crop", f"{w}x{h}+{x}+{y}", "+repage", "-depth", "8",
+                          "rgb:-"], check=True, stdout=subprocess.PIPE).stdout
+    if len(out) != w * h * 3:
+        raise RuntimeError(f"crop of {png} gave {len(out)} bytes")
+    return out
+
+
+class Run:
+    """One run of the bootstrapper; every line it prints is kept with the time it arrived."""
+
+    def __init__(self, exe, prefix, display=None, extra_env=None):
+        env = prefix.env(display)
+        env.update(extra_env or {})
+        self.started = time.monotonic()
+        self.proc = subprocess.Popen([WINE_RUN, exe], env=env, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE, cwd=prefix.temp_dir)
+        self.lines = []  # (seconds since start, "out" | "err", text)
+        self.lock = threading.Lock()
+        self.readers = [threading.Thread(target=self._read, args=(self.proc.stdout, "out")),
+                        threading.Thread(target=self._read, args=(self.proc.stderr, "err"))]
+        for r in self.readers:
+            r.daemon = True
+            r.start()
+        self.ended = None
+
+    def _read(self, stream, name):
+        for raw in iter(stream.readline, b""):
+            text = raw.decode("utf-8", errors="replace").rstrip("\r\n")
+            with self.lock:
+                self.lines.append((time.monotonic() - self.started, name, text))
+
+    def out(self):
+        with self.lock:
+            return [t for _, n, t in self.lines if n == "out"]
+
+    def err(self):
+        with self.lock:
+            return [t for _, n, t in self.lines if n == "err"]
+
+    def when(self, text):
+        """Seconds after the start at which `text` was printed (first time), or None."""
+        with self.lock:
+            for at, _, t in self.lines:
+                if t == text or t.startswith(text):
+                    return at
+        return None
+
+    def wait_for_line(self, text, timeout):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if self.when(text) is not None:
+                return True
+            if self.proc.poll() is not None:
+                time.sleep(0.2)
+                return self.when(text) is not None
+            time.sleep(0.05)
+        return False
+
+    def wait(self, timeout):
+        try:
+            code = self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.kill()
+            raise
+        self.ended = time.monotonic() - self.started
+        for r in self.readers:
+            r.join(5)
+        return code
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait(10)
+
+    def transcript(self):
+        with self.lock:
+            return "\n".join(f"{at:7.2f} {n}: {t}" for at, n, t in self.lines)
+
+
+def find_window(display, name="Downloader", timeout=20):
+    """The X window id of the program's window, once it is mapped."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % name],
+                           env=dict(os.environ, DISPLAY=display), capture_output=True, text=True)
+        ids = r.stdout.split()
+        if ids:
+            return ids[0]
+        time.sleep(0.1)
+    return None
+
+
+def window_geometry(display, window):
+    r = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window],
+                       env=dict(os.environ, DISPLAY=display), capture_output=True, text=True,
+                       check=True)
+    values = dict(line.split("=", 1) for line in r.stdout.split())
+    return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
+
+def close_window(display, window):
+    """The user's close: focus the window and press alt+F4."""
+    env = dict(os.environ, DISPLAY=display)
+    subprocess.run(["xdotool", "windowfocus", "--sync", window], env=env, check=False)
+    subprocess.run(["xdotool", "key", "--window", window, "alt+F4"], env=env, check=False)
+
+
+def crc64_of(crc64sum_cmd, path):
+    """The publisher's own checksum tool, as the server's header carries it."""
+    out = subprocess.run(crc64sum_cmd + [path], check=True, capture_output=True, text=True)
+    return int(out.stdout.split()[0])
