@@ -1,0 +1,171 @@
+"""The real program against a server that misbehaves once: every fault is reported as it should be,
+nothing is installed or started before a verified file exists, and once the fault is gone the same
+run goes on to a verified install.
+
+Environment as for e2e_test.py. Run one case: fault_test.py Faults.test_<name>.
+"""
+
+import os
+import sys
+import time
+import unittest
+
+import harness
+from e2e_test import CRC64SUM, PORT, PREFIX, payload, read
+
+sys.path.insert(0, os.path.join(harness.SOURCE_DIR, "tests", "support"))
+from fault_server import FaultServer  # noqa: E402
+
+SIZE = 64 * 1024
+
+
+class Faults(unittest.TestCase):
+    def setUp(self):
+        PREFIX.clean()
+        self.data = payload(SIZE)
+        path = os.path.join(PREFIX.path, "payload.bin")
+        with open(path, "wb") as f:
+            f.write(self.data)
+        self.crc = harness.crc64_of(CRC64SUM, path)
+        self.xvfb = harness.Xvfb().start()
+        self.addCleanup(self.xvfb.stop)
+
+    def serve(self, fault, times=1):
+        srv = FaultServer(self.data, os.path.join(PREFIX.ca_dir, "localhost.pem"),
+                          os.path.join(PREFIX.ca_dir, "localhost.key"), self.crc, fault,
+                          times=times, port=PORT)
+        self.addCleanup(srv.stop)
+        return srv.start()
+
+    def run_to_install(self, srv, expect_err=(), expect_out=()):
+        run = harness.Run(harness_exe(), PREFIX, display=self.xvfb.display)
+        self.addCleanup(run.kill)
+        code = run.wait(90)
+        self.assertEqual(code, 0, run.transcript())
+        self.assertFalse(srv.active(), "the fault was never hit:\n" + run.transcript())
+        out, err = run.out(), run.err()
+        for line in expect_err:
+            self.assertTrue(any(e.startswith(line) for e in err), f"{line!r}\n{run.transcript()}")
+        for line in expect_out:
+            self.assertIn(line, out, run.transcript())
+        # The install comes only after the one verified download.
+        self.assertEqual(out.count("下载成功"), 1, run.transcript())
+        self.assertEqual(out[-1], "Setup executable started successfully", run.transcript())
+        self.assertEqual(read(PREFIX.temp("QuorvelLauncher.bin")), self.data)
+        self.assertEqual(read(PREFIX.temp("QuorvelLauncher.exe")), self.data)
+        self.assertTrue(os.path.exists(PREFIX.temp("QuorvelLauncher.exe.marker")))
+        return run
+
+    def mismatch(self, crc=None):
+        return "下载文件CRC检查失败: 远端CRC : %d" % (self.crc if crc is None else crc)
+
+    # Connection faults -------------------------------------------------------------------------
+
+    def test_connection_refused(self):
+        srv = self.serve("refuse")
+        run = harness.Run(harness_exe(), PREFIX, display=self.xvfb.display)
+        self.addCleanup(run.kill)
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline and len([e for e in run.err()
+                                                   if e.startswith("下载失败: ")]) < 2:
+            time.sleep(0.1)
+        failures = [e for e in run.err() if e.startswith("下载失败: ")]
+        self.assertGreaterEqual(len(failures), 2, run.transcript())
+        self.assertTrue(failures[0].endswith("(os error 10061)"), failures[0])
+        self.assertFalse(os.path.exists(PREFIX.temp("QuorvelLauncher.exe")))
+        srv.open_port()
+        self.assertEqual(run.wait(60), 0, run.transcript())
+        self.assertEqual(read(PREFIX.temp("QuorvelLauncher.exe")), self.data)
+
+    def test_eof_after_client_hello(self):
+        self.run_to_install(self.serve("hello_eof"),
+                            expect_err=["下载失败: unexpected EOF during handshake"])
+
+    def _cut(self, fault):
+        self.run_to_install(self.serve(fault), expect_err=[self.mismatch()])
+
+    def test_body_closed_at_0(self):
+        self._cut("body_cut=0")
+
+    def test_body_closed_at_1(self):
+        self._cut("body_cut=1")
+
+    def test_body_closed_at_8191(self):
+        self._cut("body_cut=8191")
+
+    def test_body_closed_at_8192(self):
+        self._cut("body_cut=8192")
+
+    def test_body_closed_at_8193(self):
+        self._cut("body_cut=8193")
+
+    def test_body_closed_half_way(self):
+        self._cut("body_cut=half")
+
+    def test_body_closed_one_byte_before_the_end(self):
+        self._cut("body_cut=last")
+
+    def test_body_reset_half_way(self):
+        self._cut("body_reset=half")
+
+    def test_body_reset_at_8192(self):
+        self._cut("body_reset=8192")
+
+    # Reply faults ------------------------------------------------------------------------------
+
+    def test_head_answered_302(self):
+        self.run_to_install(self.serve("head_302"),
+                            expect_err=["下载失败: HEAD 请求失败，响应: HTTP/1.1 302 Found"])
+
+    def test_head_answered_http_1_0(self):
+        self.run_to_install(self.serve("head_http10"),
+                            expect_err=["下载失败: HEAD 请求失败，响应: HTTP/1.0 200 OK"])
+
+    def test_content_length_in_lower_case_is_not_recognised(self):
+        run = self.run_to_install(self.serve("head_lowercase"))
+        self.assertFalse(any(o.startswith("响应头中的 Content-Length") for o in run.out()))
+
+    def test_get_answered_416(self):
+        self.run_to_install(self.serve("get_416"),
+                            expect_err=["下载失败: HTTP 请求失败，响应: HTTP/1.1 416"])
+
+    def test_ranged_get_answered_with_the_whole_file(self):
+        srv = self.serve("range_ignored")
+        with open(PREFIX.temp("QuorvelLauncher.bin"), "wb") as f:
+            f.write(self.data[:1000])
+        with open(PREFIX.temp("QuorvelLauncher.bin.etag"), "wb") as f:
+            f.write(srv.etag.encode())
+        self.run_to_install(srv, expect_err=[self.mismatch()],
+                            expect_out=["ETag 匹配，继续下载文件", "当前文件大小: 1000 字节"])
+        gets = [r for m, r in srv.requests if m == "GET"]
+        self.assertEqual(gets[0], "bytes=1000-")
+        self.assertIsNone(gets[-1])
+
+    def test_wrong_checksum_header(self):
+        self.run_to_install(self.serve("wrong_crc"), expect_err=[self.mismatch(self.crc ^ 1)])
+
+    def test_no_checksum_header(self):
+        self.run_to_install(self.serve("no_crc"), expect_err=[self.mismatch(0)])
+
+    def test_no_etag(self):
+        srv = self.serve("no_etag")
+        run = self.run_to_install(srv)
+        self.assertFalse(any(o.startswith("ETag") for o in run.out()[:4]), run.transcript())
+
+    def test_invalid_utf8_in_head_reply(self):
+        self.run_to_install(self.serve("bad_utf8"),
+                            expect_err=["下载失败: stream did not contain valid UTF-8"])
+
+    def test_oversized_head_reply(self):
+        self.run_to_install(self.serve("huge_head"), expect_err=["下载失败: "])
+
+    def test_head_sent_one_byte_per_millisecond(self):
+        self.run_to_install(self.serve("slow_head"))
+
+
+def harness_exe():
+    return os.environ["QUORVEL_EXE"]
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
