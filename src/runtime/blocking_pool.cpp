@@ -17,6 +17,11 @@ class BlockingPool {
  public:
   BlockingPool() : limit_(blocking_thread_limit(read_env("BLOCKING_MAX_THREADS"))) {}
 
+  size_t limit() {
+    std::lock_guard lock(mutex_);
+    return limit_;
+  }
+
   void submit(BlockingJob job) {
     std::lock_guard lock(mutex_);
     queue_.push_back(std::move(job));
@@ -87,6 +92,10 @@ BlockingPool& pool() {
 
 void blocking_submit(BlockingJob job) {
   pool().submit(std::move(job));
+}
+
+size_t blocking_thread_limit_in_effect() {
+  return pool().limit();
 }
 
 }  // namespace quorvel::detail

@@ -32,9 +32,9 @@ class FileHandle {
 // Deletes through a handle: POSIX semantics unlink the name at once even while others hold the file
 // open with delete sharing, and the read-only attribute is no obstacle.
 bool delete_by_handle(const std::wstring& path) {
-  FileHandle file(CreateFileW(
-      path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  FileHandle file(CreateFileW(path.c_str(), DELETE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file.valid()) return false;
   DispositionInfoEx info{DISPOSITION_DELETE | DISPOSITION_POSIX_SEMANTICS |
                          DISPOSITION_IGNORE_READONLY_ATTRIBUTE};

@@ -1,6 +1,8 @@
 // The reactor's lock and its "async-io" thread, common to every platform.
+#include <chrono>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "runtime/reactor_backend.h"
 #include "runtime/runtime_internal.h"
@@ -14,6 +16,43 @@ std::mutex& reactor_mutex() {
   return *mutex;
 }
 
+std::atomic<uint64_t> reactor_ticks{0};
+thread_local uint64_t reacts_on_this_thread = 0;
+
+// Pauses between the async-io thread's looks while block_on threads drive the reactor.
+constexpr std::chrono::microseconds BACKOFF[] = {
+    std::chrono::microseconds(50),   std::chrono::microseconds(100),
+    std::chrono::microseconds(250),  std::chrono::microseconds(500),
+    std::chrono::microseconds(1000), std::chrono::microseconds(2500),
+    std::chrono::microseconds(5000), std::chrono::microseconds(10000)};
+constexpr size_t BACKOFF_STEPS = sizeof BACKOFF / sizeof BACKOFF[0];
+
+// Without block_on threads the async-io thread waits for events without a timeout. With them it
+// leaves the waiting to whichever of them holds the lock and only looks now and then, stepping in
+// when nobody has processed events since its last look.
+void async_io_loop() {
+  uint64_t last_tick = reactor_ticks.load();
+  size_t sleeps = 0;
+  for (;;) {
+    if (block_on_count.load() == 0) {
+      reactor_lock();
+      reactor_react();
+      reactor_unlock();
+      last_tick = reactor_ticks.load();
+      sleeps = 0;
+      continue;
+    }
+    std::this_thread::sleep_for(BACKOFF[sleeps < BACKOFF_STEPS ? sleeps : BACKOFF_STEPS - 1]);
+    ++sleeps;
+    uint64_t tick = reactor_ticks.load();
+    if (tick == last_tick && reactor_try_lock()) {
+      reactor_react(0);
+      reactor_unlock();
+    }
+    last_tick = reactor_ticks.load();
+  }
+}
+
 struct ReactorStart {
   ReactorStart() {
     Result<void> ready = backend_init();
@@ -22,17 +61,7 @@ struct ReactorStart {
           "cannot initialize I/O event notification: " + error_text(ready.error());
       fatal(message.c_str());
     }
-    // The thread waits for events whenever no block_on thread does so itself: a block_on thread
-    // holding the lock keeps it out of the way.
-    if (!spawn_thread("async-io", [] {
-          for (;;) {
-            reactor_lock();
-            reactor_react();
-            reactor_unlock();
-          }
-        })) {
-      fatal("cannot spawn async-io thread");
-    }
+    if (!spawn_thread("async-io", async_io_loop)) fatal("cannot spawn async-io thread");
   }
 };
 
@@ -51,11 +80,18 @@ void reactor_lock() {
 void reactor_unlock() {
   reactor_mutex().unlock();
 }
-void reactor_react() {
-  backend_wait();
-}
 void reactor_notify() {
   backend_notify();
+}
+
+void reactor_react(int timeout_ms) {
+  backend_wait(timeout_ms);
+  ++reacts_on_this_thread;
+  reactor_ticks.fetch_add(1);
+}
+
+uint64_t reactor_reacts_on_this_thread() {
+  return reacts_on_this_thread;
 }
 
 }  // namespace quorvel::detail

@@ -7,7 +7,8 @@
 namespace quorvel::detail {
 
 Result<void> backend_init();  // once, before anything else
-void backend_wait();          // blocks until events or a notify arrive; wakes the ready tasks
-void backend_notify();        // ends a current or the next backend_wait()
+// Waits up to timeout_ms (-1: no limit) for events or a notify; wakes the tasks that became ready.
+void backend_wait(int timeout_ms);
+void backend_notify();  // ends a current or the next backend_wait()
 
 }  // namespace quorvel::detail

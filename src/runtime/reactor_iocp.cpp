@@ -113,10 +113,13 @@ void backend_notify() {
   PostQueuedCompletionStatus(completion_port, 0, 0, nullptr);
 }
 
-void backend_wait() {
+void backend_wait(int timeout_ms) {
   OVERLAPPED_ENTRY entries[64];
   ULONG count = 0;
-  if (!GetQueuedCompletionStatusEx(completion_port, entries, 64, &count, INFINITE, FALSE)) return;
+  if (!GetQueuedCompletionStatusEx(completion_port, entries, 64, &count,
+                                   timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms),
+                                   FALSE))
+    return;
   std::shared_ptr<TaskRecord> ready[64];
   std::shared_ptr<Source> released[64];
   size_t n_ready = 0;
@@ -170,8 +173,12 @@ Result<SocketRegistration> SocketRegistration::create(NativeSocket socket) {
     base = source->socket;
   }
   source->base = reinterpret_cast<HANDLE>(base);
+  // A socket joins a completion port once for its whole life. Registered again (after an earlier
+  // registration was dropped) it is refused with ERROR_INVALID_PARAMETER; the port it already
+  // belongs to can only be ours, the process's only one.
   if (CreateIoCompletionPort(source->base, detail::completion_port, 0, 0) == nullptr) {
-    return Error::os(static_cast<int32_t>(GetLastError()));
+    DWORD error = GetLastError();
+    if (error != ERROR_INVALID_PARAMETER) return Error::os(static_cast<int32_t>(error));
   }
   for (int d = 0; d < 2; ++d) {
     source->requests[d].source = source.get();

@@ -57,7 +57,7 @@ void backend_notify() {
   (void)!write(state().wake_write, &byte, 1);
 }
 
-void backend_wait() {
+void backend_wait(int timeout_ms) {
   PollState& s = state();
   std::vector<pollfd> fds{{s.wake_read, POLLIN, 0}};
   std::vector<std::shared_ptr<Source>> polled;
@@ -72,7 +72,7 @@ void backend_wait() {
       polled.push_back(source);
     }
   }
-  if (poll(fds.data(), fds.size(), -1) < 0) return;  // EINTR: the caller waits again
+  if (poll(fds.data(), fds.size(), timeout_ms) < 0) return;  // EINTR: the caller waits again
   if (fds[0].revents != 0) {
     char buffer[64];
     while (read(s.wake_read, buffer, sizeof buffer) > 0) {

@@ -48,6 +48,8 @@ class Parker {
   void unpark();
 
  private:
+  void drive_reactor();
+
   std::mutex mutex_;
   std::condition_variable cv_;
   bool notified_ = false;
@@ -64,13 +66,18 @@ struct BlockingJob {
   std::shared_ptr<TaskRecord> task;
 };
 void blocking_submit(BlockingJob job);
+size_t blocking_thread_limit_in_effect();  // the pool's current limit (for tests)
 
 // The reactor's driving side (one per process, created on first use with its "async-io" thread).
 void reactor_start();
 bool reactor_try_lock();
 void reactor_lock();
 void reactor_unlock();
-void reactor_react();   // with the lock held: waits for events (or a notify) and wakes their tasks
+// With the lock held: waits for events (or a notify) up to timeout_ms (-1: no limit) and wakes
+// their tasks.
+void reactor_react(int timeout_ms = -1);
+// How often this thread has processed reactor events (for tests).
+uint64_t reactor_reacts_on_this_thread();
 void reactor_notify();  // makes a current or the next reactor_react() return
 
 // Process-wide count of threads inside block_on (executor threads included).

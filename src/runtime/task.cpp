@@ -1,4 +1,5 @@
 // Task records: running, waking, cancelling and destroying tasks; block_on.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
@@ -102,6 +103,23 @@ void Parker::unpark() {
   if (in_reactor_.load()) reactor_notify();
 }
 
+// With the reactor lock held: processes events until this thread is unparked.
+void Parker::drive_reactor() {
+  in_reactor_.store(true);
+  for (;;) {
+    {
+      std::lock_guard lock(mutex_);
+      if (notified_) {
+        notified_ = false;
+        break;
+      }
+    }
+    reactor_react();
+  }
+  in_reactor_.store(false);
+  reactor_unlock();
+}
+
 void Parker::park() {
   {
     std::lock_guard lock(mutex_);
@@ -112,23 +130,20 @@ void Parker::park() {
   }
   reactor_start();
   if (reactor_try_lock()) {
-    in_reactor_.store(true);
-    for (;;) {
-      {
-        std::lock_guard lock(mutex_);
-        if (notified_) {
-          notified_ = false;
-          break;
-        }
-      }
-      reactor_react();
-    }
-    in_reactor_.store(false);
-    reactor_unlock();
+    drive_reactor();
     return;
   }
+  // Another thread drives the reactor; should it let go, this thread takes over within 10 ms.
   std::unique_lock lock(mutex_);
-  cv_.wait(lock, [this] { return notified_; });
+  while (!notified_) {
+    if (cv_.wait_for(lock, std::chrono::milliseconds(10), [this] { return notified_; })) break;
+    lock.unlock();
+    if (reactor_try_lock()) {
+      drive_reactor();
+      return;
+    }
+    lock.lock();
+  }
   notified_ = false;
 }
 

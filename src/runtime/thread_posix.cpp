@@ -10,14 +10,11 @@ namespace {
 constexpr size_t STACK_SIZE = 0x200000;
 
 struct Start {
-  std::string name;
   std::function<void()> body;
 };
 
 void* thread_main(void* arg) {
   std::unique_ptr<Start> start(static_cast<Start*>(arg));
-  // Linux keeps at most 15 characters; every runtime name fits.
-  pthread_setname_np(pthread_self(), start->name.substr(0, 15).c_str());
   start->body();
   return nullptr;
 }
@@ -25,7 +22,8 @@ void* thread_main(void* arg) {
 }  // namespace
 
 bool spawn_thread(const std::string& name, std::function<void()> body) {
-  auto start = std::make_unique<Start>(Start{name, std::move(body)});
+  auto start = std::make_unique<Start>(Start{std::move(body)});
+  std::string thread_name = name;
   pthread_attr_t attr;
   if (pthread_attr_init(&attr) != 0) return false;
   pthread_attr_setstacksize(&attr, STACK_SIZE);
@@ -34,6 +32,9 @@ bool spawn_thread(const std::string& name, std::function<void()> body) {
   int rc = pthread_create(&thread, &attr, thread_main, start.get());
   pthread_attr_destroy(&attr);
   if (rc != 0) return false;
+  // Named by its creator, so the name is in place once this returns. Linux keeps at most 15
+  // characters; every runtime name fits.
+  pthread_setname_np(thread, thread_name.substr(0, 15).c_str());
   start.release();
   return true;
 }

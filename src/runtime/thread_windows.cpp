@@ -20,18 +20,11 @@ SetThreadDescriptionFn set_thread_description() {
 }
 
 struct Start {
-  std::string name;
   std::function<void()> body;
 };
 
 DWORD WINAPI thread_main(LPVOID arg) {
   std::unique_ptr<Start> start(static_cast<Start*>(arg));
-  if (auto fn = set_thread_description()) {
-    auto wide = utf8_to_utf16(start->name);
-    // Wine answers with a success code other than S_OK, so only failure codes count as failure;
-    // a failure leaves the thread unnamed, which harms nothing.
-    if (wide) (void)SUCCEEDED(fn(GetCurrentThread(), wide->c_str()));
-  }
   start->body();
   return 0;
 }
@@ -39,11 +32,19 @@ DWORD WINAPI thread_main(LPVOID arg) {
 }  // namespace
 
 bool spawn_thread(const std::string& name, std::function<void()> body) {
-  auto start = std::make_unique<Start>(Start{name, std::move(body)});
+  auto start = std::make_unique<Start>(Start{std::move(body)});
+  // Created suspended and named by its creator, so the name is in place once this returns.
   HANDLE thread = CreateThread(nullptr, STACK_SIZE, thread_main, start.get(),
-                               STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+                               CREATE_SUSPENDED | STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
   if (thread == nullptr) return false;
+  if (auto fn = set_thread_description()) {
+    auto wide = utf8_to_utf16(name);
+    // Wine answers with a success code other than S_OK, so only failure codes count as failure;
+    // a failure leaves the thread unnamed, which harms nothing.
+    if (wide) (void)SUCCEEDED(fn(thread, wide->c_str()));
+  }
   start.release();
+  ResumeThread(thread);
   CloseHandle(thread);  // the thread runs on detached, never joined
   return true;
 }

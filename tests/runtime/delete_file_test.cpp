@@ -1,0 +1,85 @@
+#include "runtime/delete_file.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "runtime/paths.h"
+
+namespace quorvel {
+namespace {
+
+class DeleteFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = join_path(temp_root(),
+                      L"quorvel-delete-test-" + std::to_wstring(GetCurrentProcessId()) + L".tmp");
+  }
+  void TearDown() override {
+    SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(path_.c_str());
+  }
+  void make_file() {
+    HANDLE h = CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD written;
+    WriteFile(h, "data", 4, &written, nullptr);
+    CloseHandle(h);
+  }
+  bool exists() const { return GetFileAttributesW(path_.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+  std::wstring path_;
+};
+
+TEST_F(DeleteFile, DeletesAnOrdinaryFile) {
+  make_file();
+  ASSERT_TRUE(delete_file(path_).ok());
+  EXPECT_FALSE(exists());
+}
+
+TEST_F(DeleteFile, DeletesAReadOnlyFile) {
+  make_file();
+  ASSERT_TRUE(SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_READONLY));
+  ASSERT_FALSE(DeleteFileW(path_.c_str()));
+  ASSERT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  Result<void> result = delete_file(path_);
+  EXPECT_TRUE(result.ok()) << error_text(result.error());
+  EXPECT_FALSE(exists());
+}
+
+TEST_F(DeleteFile, AMissingFileIsNotFound) {
+  Result<void> result = delete_file(path_);
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error(), Error::os(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(error_text(result.error()), "The system cannot find the file specified. (os error 2)");
+}
+
+TEST_F(DeleteFile, AFileHeldOpenWithoutDeleteSharingReportsTheFirstError) {
+  make_file();
+  HANDLE held = CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  ASSERT_FALSE(DeleteFileW(path_.c_str()));
+  DWORD first = GetLastError();
+  Result<void> result = delete_file(path_);
+  CloseHandle(held);
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error(), Error::os(static_cast<int32_t>(first)));
+  EXPECT_TRUE(exists());
+}
+
+TEST_F(DeleteFile, AReadOnlyFileHeldOpenWithoutDeleteSharingReportsAccessDenied) {
+  make_file();
+  ASSERT_TRUE(SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_READONLY));
+  HANDLE held = CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  Result<void> result = delete_file(path_);  // the second try fails too: the first error stands
+  CloseHandle(held);
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error(), Error::os(ERROR_ACCESS_DENIED));
+  EXPECT_TRUE(exists());
+}
+
+}  // namespace
+}  // namespace quorvel

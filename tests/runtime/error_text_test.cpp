@@ -1,0 +1,81 @@
+#include "runtime/error.h"
+
+#include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace quorvel {
+namespace {
+
+TEST(ErrorText, KindsPrintTheirMessageOrTheirDescription) {
+  EXPECT_EQ(error_text(Error::kind(ErrorKind::InvalidInput, "Invalid URL format")),
+            "Invalid URL format");
+  EXPECT_EQ(error_text(Error::kind(ErrorKind::NotFound)), "entity not found");
+  EXPECT_EQ(error_text(Error::other("could not connect to any of the addresses")),
+            "could not connect to any of the addresses");
+}
+
+#ifdef _WIN32
+
+bool under_wine() {
+  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+std::string system_text(DWORD code) {
+  wchar_t buffer[512];
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           code, 0, buffer, 512, nullptr);
+  std::string out;
+  for (DWORD i = 0; i < n; ++i) out += static_cast<char>(buffer[i]);  // ASCII texts
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ')) {
+    out.pop_back();
+  }
+  return out;
+}
+
+TEST(ErrorText, SystemCodesUseTheSystemMessage) {
+  EXPECT_EQ(error_text(Error::os(2)), "The system cannot find the file specified. (os error 2)");
+  EXPECT_EQ(error_text(Error::os(5)), "Access is denied. (os error 5)");
+  EXPECT_EQ(error_text(Error::os(10061)), system_text(10061) + " (os error 10061)");
+}
+
+TEST(ErrorText, UnknownCodesGetTheLookupFallback) {
+  // No message exists for this code; the lookup's own error is named.
+  std::string text = error_text(Error::os(0x2badc0de & 0x0fffffff));
+  EXPECT_EQ(text, "OS Error 195936478 (FormatMessageW() returned error 317)");
+}
+
+TEST(ErrorText, NtStatusCodesComeFromNtdll) {
+  // STATUS_OBJECT_NAME_NOT_FOUND, raw and wrapped as HRESULT_FROM_NT.
+  int32_t raw = static_cast<int32_t>(0xC0000034);
+  int32_t wrapped = static_cast<int32_t>(0xD0000034);
+  if (under_wine()) {
+    // Wine's ntdll carries no message table: the fallback names the lookup's error.
+    EXPECT_EQ(error_text(Error::os(raw))
+                  .rfind("OS Error -1073741772 (FormatMessageW() returned error ", 0),
+              0u)
+        << error_text(Error::os(raw));
+    EXPECT_EQ(error_text(Error::os(wrapped))
+                  .rfind("OS Error -805306316 (FormatMessageW() returned error ", 0),
+              0u)
+        << error_text(Error::os(wrapped));
+  } else {
+    EXPECT_EQ(error_text(Error::os(raw)), "Object Name not found. (os error -1073741772)");
+    EXPECT_EQ(error_text(Error::os(wrapped)), "Object Name not found. (os error -805306316)");
+  }
+}
+
+#else
+
+TEST(ErrorText, ErrnoCodesUseTheCLibraryText) {
+  EXPECT_EQ(error_text(Error::os(2)), "No such file or directory (os error 2)");
+  EXPECT_EQ(error_text(Error::os(13)), "Permission denied (os error 13)");
+  EXPECT_EQ(error_text(Error::os(99999)), "Unknown error 99999 (os error 99999)");
+}
+
+#endif
+
+}  // namespace
+}  // namespace quorvel

@@ -1,0 +1,114 @@
+#include "runtime/paths.h"
+
+#include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace quorvel {
+namespace {
+
+TEST(Paths, JoinUsesOneBackslash) {
+  EXPECT_EQ(join_path(L"C:\\Temp\\", L"QuorvelLauncher.bin"), L"C:\\Temp\\QuorvelLauncher.bin");
+  EXPECT_EQ(join_path(L"C:\\Temp", L"QuorvelLauncher.bin"), L"C:\\Temp\\QuorvelLauncher.bin");
+  EXPECT_EQ(join_path(L"C:/Temp/", L"x"), L"C:/Temp/x");
+  EXPECT_EQ(join_path(L"", L"Brisko"), L"Brisko");
+  std::wstring base = L"D:\\data";
+  EXPECT_EQ(join_path(base, L"a"), L"D:\\data\\a");
+  EXPECT_EQ(base, L"D:\\data");
+}
+
+TEST(Paths, AppDataRootFallsBackWhenAbsent) {
+  EXPECT_EQ(app_data_root_from(std::nullopt), L"C:\\Users\\admin\\AppData\\Local");
+  EXPECT_EQ(APP_DATA_FALLBACK.size(), 28u);
+  EXPECT_EQ(app_data_root_from(L""), L"");
+  EXPECT_EQ(app_data_root_from(L"E:\\Local\\"), L"E:\\Local\\");
+}
+
+#ifdef _WIN32
+
+class GameDirectory : public ::testing::Test {
+ protected:
+  void TearDown() override { SetEnvironmentVariableW(L"LOCALAPPDATA", saved_.c_str()); }
+  std::wstring saved_ = [] {
+    wchar_t buffer[1024];
+    DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", buffer, 1024);
+    return std::wstring(buffer, n);
+  }();
+};
+
+TEST_F(GameDirectory, LocalAppDataUnset) {
+  SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr);
+  EXPECT_EQ(app_data_root(), L"C:\\Users\\admin\\AppData\\Local");
+  EXPECT_EQ(game_directory_path(),
+            L"C:\\Users\\admin\\AppData\\Local\\Brisko\\Quorvel-Survival Game");
+  EXPECT_EQ(dead_marker_path(),
+            L"C:\\Users\\admin\\AppData\\Local\\Brisko\\Quorvel-Survival Game\\.dead");
+  EXPECT_EQ(compat_marker_path(),
+            L"C:\\Users\\admin\\AppData\\Local\\Brisko\\Quorvel-Survival "
+            L"Game\\force_compat_mode.txt");
+  EXPECT_EQ(updater_log_path(),
+            L"C:\\Users\\admin\\AppData\\Local\\Brisko\\Quorvel-Survival Game\\Updater.log");
+  EXPECT_EQ(launcher_log_path(),
+            L"C:\\Users\\admin\\AppData\\Local\\Brisko\\Quorvel-Survival Game\\Launcher.log");
+}
+
+TEST_F(GameDirectory, LocalAppDataWithTrailingBackslash) {
+  SetEnvironmentVariableW(L"LOCALAPPDATA", L"D:\\Profiles\\Local\\");
+  EXPECT_EQ(game_directory_path(), L"D:\\Profiles\\Local\\Brisko\\Quorvel-Survival Game");
+}
+
+TEST_F(GameDirectory, LocalAppDataEmpty) {
+  SetEnvironmentVariableW(L"LOCALAPPDATA", L"");
+  EXPECT_EQ(app_data_root(), L"");
+  EXPECT_EQ(game_directory_path(), L"Brisko\\Quorvel-Survival Game");
+}
+
+TEST_F(GameDirectory, LocalAppDataNotValidUnicode) {
+  std::wstring broken = L"D:\\Bad";
+  broken += static_cast<wchar_t>(0xD800);  // an unpaired surrogate
+  SetEnvironmentVariableW(L"LOCALAPPDATA", broken.c_str());
+  EXPECT_EQ(game_directory_path(),
+            L"C:\\Users\\admin\\AppData\\Local\\Brisko\\Quorvel-Survival Game");
+}
+
+TEST(TempRoot, FilesLieSideBySideInTheTemporaryFolder) {
+  std::wstring root = temp_root();
+  ASSERT_FALSE(root.empty());
+  EXPECT_EQ(root.back(), L'\\');
+  EXPECT_EQ(download_file_path(), root + L"QuorvelLauncher.bin");
+  EXPECT_EQ(entity_tag_file_path(), root + L"QuorvelLauncher.bin.etag");
+  EXPECT_EQ(setup_executable_path(), root + L"QuorvelLauncher.exe");
+}
+
+TEST(TempRoot, UsesGetTempPath2WExactlyWhenKernel32ExportsIt) {
+  bool exported = GetProcAddress(GetModuleHandleW(L"kernel32"), "GetTempPath2W") != nullptr;
+  EXPECT_EQ(temp_root_uses_get_temp_path2(), exported);
+  wchar_t buffer[MAX_PATH + 1];
+  DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
+  if (!exported) EXPECT_EQ(temp_root(), std::wstring(buffer, n));
+}
+
+TEST(TempRoot, IsQueriedAfreshEachTime) {
+  wchar_t saved[1024];
+  DWORD n = GetEnvironmentVariableW(L"TMP", saved, 1024);
+  wchar_t dir[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, dir);
+  std::wstring other = std::wstring(dir) + L"\\other-temp";
+  CreateDirectoryW(other.c_str(), nullptr);
+  SetEnvironmentVariableW(L"TMP", other.c_str());
+  std::wstring root = temp_root();
+  if (n > 0) {
+    SetEnvironmentVariableW(L"TMP", std::wstring(saved, n).c_str());
+  } else {
+    SetEnvironmentVariableW(L"TMP", nullptr);
+  }
+  RemoveDirectoryW(other.c_str());
+  if (!temp_root_uses_get_temp_path2()) EXPECT_EQ(root, other + L"\\");
+}
+
+#endif
+
+}  // namespace
+}  // namespace quorvel

@@ -1,0 +1,171 @@
+#include <tlhelp32.h>
+#include <windows.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <stdexcept>
+
+#include "runtime/test_platform.h"
+#include "runtime/utf.h"
+
+namespace quorvel::test {
+namespace {
+
+using GetThreadDescriptionFn = HRESULT(WINAPI*)(HANDLE, PWSTR*);
+
+GetThreadDescriptionFn get_thread_description() {
+  static const auto fn = reinterpret_cast<GetThreadDescriptionFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetThreadDescription")));
+  return fn;
+}
+
+std::string description_of(HANDLE thread) {
+  PWSTR text = nullptr;
+  auto fn = get_thread_description();
+  if (fn == nullptr || FAILED(fn(thread, &text)) || text == nullptr) return {};
+  std::string name = utf16_to_utf8(text).value_or("");
+  LocalFree(text);
+  return name;
+}
+
+void startup() {
+  static bool done = [] {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  (void)done;
+}
+
+void set_nonblocking(SOCKET s) {
+  u_long on = 1;
+  ioctlsocket(s, FIONBIO, &on);
+}
+
+sockaddr_in loopback(uint16_t port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return a;
+}
+
+}  // namespace
+
+std::vector<std::string> thread_names() {
+  std::vector<std::string> names;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return names;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  DWORD pid = GetCurrentProcessId();
+  for (BOOL ok = Thread32First(snapshot, &entry); ok; ok = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID != pid) continue;
+    HANDLE thread = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ThreadID);
+    if (thread == nullptr) continue;
+    names.push_back(description_of(thread));
+    CloseHandle(thread);
+  }
+  CloseHandle(snapshot);
+  return names;
+}
+
+std::string current_thread_name() {
+  return description_of(GetCurrentThread());
+}
+
+TestSocket& TestSocket::operator=(TestSocket&& other) noexcept {
+  if (this != &other) {
+    close();
+    s_ = std::exchange(other.s_, INVALID);
+  }
+  return *this;
+}
+TestSocket::~TestSocket() {
+  close();
+}
+void TestSocket::close() {
+  if (s_ != INVALID) closesocket(static_cast<SOCKET>(s_));
+  s_ = INVALID;
+}
+
+std::pair<TestSocket, TestSocket> tcp_pair() {
+  startup();
+  SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in a = loopback(0);
+  int len = sizeof a;
+  if (bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(listener, 1) != 0 ||
+      getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    throw std::runtime_error("listener");
+  }
+  SOCKET client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (connect(client, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    throw std::runtime_error("connect");
+  }
+  SOCKET server = accept(listener, nullptr, nullptr);
+  closesocket(listener);
+  set_nonblocking(client);
+  set_nonblocking(server);
+  return {TestSocket(static_cast<NativeSocket>(client)),
+          TestSocket(static_cast<NativeSocket>(server))};
+}
+
+uint16_t closed_port() {
+  startup();
+  SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in a = loopback(0);
+  int len = sizeof a;
+  bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+  closesocket(listener);
+  return ntohs(a.sin_port);
+}
+
+TestSocket start_connect(uint16_t port, bool& refused_at_once) {
+  startup();
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  set_nonblocking(s);
+  sockaddr_in a = loopback(port);
+  refused_at_once = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 &&
+                    WSAGetLastError() == WSAECONNREFUSED;
+  return TestSocket(static_cast<NativeSocket>(s));
+}
+
+int pending_socket_error(NativeSocket s) {
+  int error = 0;
+  int len = sizeof error;
+  getsockopt(static_cast<SOCKET>(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &len);
+  return error;
+}
+
+bool is_connection_refused(int code) {
+  return code == WSAECONNREFUSED;
+}
+
+long send_some(NativeSocket s, const void* data, size_t size) {
+  int n = ::send(static_cast<SOCKET>(s), static_cast<const char*>(data), static_cast<int>(size), 0);
+  if (n >= 0) return n;
+  return WSAGetLastError() == WSAEWOULDBLOCK ? -1 : -2;
+}
+
+long recv_some(NativeSocket s, void* data, size_t size) {
+  int n = ::recv(static_cast<SOCKET>(s), static_cast<char*>(data), static_cast<int>(size), 0);
+  if (n >= 0) return n;
+  return WSAGetLastError() == WSAEWOULDBLOCK ? -1 : -2;
+}
+
+void fill_send_buffer(NativeSocket s) {
+  std::vector<char> chunk(65536, 'x');
+  while (send_some(s, chunk.data(), chunk.size()) > 0) {
+  }
+}
+
+long recv_wait(NativeSocket s, void* data, size_t size, int timeout_ms) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(static_cast<SOCKET>(s), &set);
+  timeval tv{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+  select(0, &set, nullptr, nullptr, &tv);
+  return recv_some(s, data, size);
+}
+
+}  // namespace quorvel::test
