@@ -17,8 +17,9 @@ create)
     DISPLAY= wineboot -i >/dev/null 2>&1 || true
     wineserver -w
   fi
-  # A persistent wineserver makes every later start fast (~0.1 s instead of seconds).
-  wineserver -p
+  # A persistent wineserver makes every later start fast (~0.1 s instead of seconds). It outlives
+  # this script, so it must not hold the caller's output open (CTest would wait for it).
+  wineserver -p </dev/null >/dev/null 2>&1 || true  # already running: fine
   reg_file=$(mktemp --suffix=.reg)
   cat >"$reg_file" <<REG
 REGEDIT4
