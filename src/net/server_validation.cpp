@@ -23,6 +23,9 @@ static_assert(sizeof(CERT_CHAIN_POLICY_STATUS) == 24);
 constexpr DWORD REVOCATION_UNKNOWN =
     CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
 
+// SECURITY_FLAG_IGNORE_REVOCATION of the SSL policy's per-check flags (wininet.h).
+constexpr DWORD IGNORE_REVOCATION_CHECK = 0x00000080;
+
 Error last_error() {
   return Error::os(static_cast<int32_t>(GetLastError()));
 }
@@ -164,12 +167,20 @@ Result<Validation> verify_server_chain(CtxtHandle* context, HCERTSTORE extra_roo
 
   auto verdict = static_cast<int32_t>(policy_status.dwError);
   DWORD trust = chain.get()->TrustStatus.dwErrorStatus;
-  // Some SSL policies (Wine's) disregard the ignore-revocation-unknown flags and reject a good
-  // chain whose revocation could not be checked from the cache: the chain's own status says whether
-  // that is all that is wrong.
+  // Some SSL policies (Wine's) disregard the ignore-revocation-unknown flags and reject a chain
+  // whose revocation could not be checked from the cache before they even compare the host name.
+  // When that is all the chain's own status holds, the policy is asked again with revocation
+  // ignored through its per-check flag, so the host name is still checked.
   if (verdict != 0 && is_revocation_unknown(verdict) &&
       chain_status_error(trust, accepted_status) == 0) {
-    verdict = 0;
+    ssl_para.fdwChecks = IGNORE_REVOCATION_CHECK;
+    policy_status = {};
+    policy_status.cbSize = sizeof(policy_status);
+    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.get(), &policy_para,
+                                          &policy_status)) {
+      return last_error();
+    }
+    verdict = static_cast<int32_t>(policy_status.dwError);
   }
   // Defence in depth: Windows' SSL policy already rejects every chain with a trust problem besides
   // unknown revocation, but a policy that passes one (Wine's accepts a leaf from an unknown issuer

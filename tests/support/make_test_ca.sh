@@ -1,25 +1,28 @@
 #!/usr/bin/env bash
-# make_test_ca.sh OUTDIR [WINEPREFIX]
+# make_test_ca.sh OUTDIR [WINEPREFIX [PROGRAM.exe...]]
 # Generates a throw-away certificate authority and the server certificates the TLS tests need, then
 # (when WINEPREFIX is given) trusts the CA in that Wine prefix only, through the current user's Root
-# store in the registry. The host's own trust store is never touched.
+# store in the registry. The host's own trust store is never touched. Each PROGRAM.exe named after
+# the prefix is made to see Windows 7 in that prefix (a per-program Wine setting).
 #
 # OUTDIR afterwards holds (PEM; *.key are unencrypted private keys):
 #   ca.pem                    the trusted test root
 #   intermediate.pem          an intermediate signed by the root
 #   localhost.pem/.key        leaf for DNS:localhost, IP:127.0.0.1, IP:::1 signed by the root
 #   localhost-chain.pem/.key  leaf for the same names signed by the intermediate, followed by it
-#   localhost-inter-leaf.pem  that leaf alone (no intermediate)
+#   localhost-inter-leaf.pem/.key  that leaf alone (no intermediate)
 #   other-host.pem/.key       leaf for DNS:other.invalid signed by the root
 #   self-signed.pem/.key      self-signed leaf for localhost
 #   expired.pem/.key          leaf for localhost signed by the root, valid 2020-01-01..2021-01-01
 #   unknown-ca.pem            a root nobody trusts
 #   unknown-chain.pem/.key    leaf for localhost signed by it, followed by the untrusted root
-#   unknown-leaf.pem          that leaf alone
+#   unknown-leaf.pem/.key     that leaf alone
+#   ca.der                    the root in DER
 #   trust.reg                 the registry import that trusts ca.pem
 set -euo pipefail
 out=$1
 prefix=${2:-}
+shift $(($# < 2 ? $# : 2))
 mkdir -p "$out"
 cd "$out"
 
@@ -74,10 +77,10 @@ CNF
   sign localhost localhost ca localhost -days $days
   sign other-host other.invalid ca other -days $days
   sign localhost-inter-leaf localhost intermediate localhost -days $days
-  mv localhost-inter-leaf.key localhost-chain.key
+  cp localhost-inter-leaf.key localhost-chain.key
   cat localhost-inter-leaf.pem intermediate.pem >localhost-chain.pem
   sign unknown-leaf localhost unknown-ca localhost -days $days
-  mv unknown-leaf.key unknown-chain.key
+  cp unknown-leaf.key unknown-chain.key
   cat unknown-leaf.pem unknown-ca.pem >unknown-chain.pem
 
   # Self-signed leaf: its own issuer, not a CA.
@@ -139,5 +142,11 @@ fi
 
 if [ -n "$prefix" ]; then
   export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  DISPLAY= wine regedit /S "$(winepath -w "$PWD/trust.reg" 2>/dev/null)" >/dev/null 2>&1
+  cp trust.reg import.reg
+  for program in "$@"; do
+    printf '[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\%s]\r\n"Version"="win7"\r\n\r\n' \
+      "$program" >>import.reg
+  done
+  DISPLAY= wine regedit /S "$(winepath -w "$PWD/import.reg" 2>/dev/null)" >/dev/null 2>&1
+  rm -f import.reg
 fi
