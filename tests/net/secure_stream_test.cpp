@@ -120,12 +120,6 @@ TEST_F(Tls, ServerSendingItsIntermediateIsAccepted) {
   full_exchange("cert=localhost-chain");
 }
 
-TEST_F(Tls, IpLiteralHostMatchesTheCertificatesAddress) {
-  TlsScenario server("cert=localhost mode=close");
-  auto stream = block_on(open_stream("127.0.0.1", server.port()));
-  ASSERT_TRUE(stream.ok()) << error_text(stream.error());
-}
-
 void expect_rejected(const std::string& cert, HRESULT code) {
   TlsScenario server("cert=" + cert + " mode=hold");
   auto stream = block_on(open_stream("localhost", server.port()));
