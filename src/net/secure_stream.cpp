@@ -303,12 +303,6 @@ Task<Result<std::unique_ptr<SecureStream>>> tls_connect(TlsClientSettings settin
                                                         std::string host,
                                                         TcpConnection connection) {
   CredentialStructure structure = credential_structure_for(running_windows_version());
-  return tls_connect(std::move(settings), std::move(host), std::move(connection), structure);
-}
-
-Task<Result<std::unique_ptr<SecureStream>>> tls_connect(TlsClientSettings settings,
-                                                        std::string host, TcpConnection connection,
-                                                        CredentialStructure structure) {
   auto session = std::make_unique<SecureStream::Session>(std::move(connection));
   session->settings = std::move(settings);
   session->structure = structure;

@@ -50,9 +50,4 @@ class SecureStream final : public ByteStream {
 Task<Result<std::unique_ptr<SecureStream>>> tls_connect(TlsClientSettings settings,
                                                         std::string host, TcpConnection connection);
 
-// The same with the credential structure forced (tests cover both forms on one system).
-Task<Result<std::unique_ptr<SecureStream>>> tls_connect(TlsClientSettings settings,
-                                                        std::string host, TcpConnection connection,
-                                                        CredentialStructure structure);
-
 }  // namespace quorvel
