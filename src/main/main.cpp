@@ -1,0 +1,87 @@
+// The entry point: start-up in a fixed order, the main loop, and the exit status.
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+#include "main/banner.h"
+#include "main/console_output.h"
+#include "main/display.h"
+#include "main/main_loop.h"
+#include "main/progress_window.h"
+#include "main/std_streams.h"
+#include "ui.h"
+
+namespace quorvel {
+namespace {
+
+constexpr int EXIT_FATAL_STARTUP = 101;
+
+int fatal_startup_error(std::string_view step, std::string_view error) {
+  std::string line = "启动失败 / start-up failed: ";
+  line += step;
+  line += ": ";
+  line += error;
+  print_line(OutputStream::Err, line);
+  return EXIT_FATAL_STARTUP;
+}
+
+// Wall clock in 100 ns units; available on every supported Windows version.
+int64_t wall_clock_now() {
+  FILETIME ft;
+  GetSystemTimeAsFileTime(&ft);
+  return static_cast<int64_t>((static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
+}
+
+// The main loop's work for this run. The periodic tick is where the status tick plugs in; the
+// download job is started right before the loop, in run().
+MainLoopHooks main_loop_hooks(const ProgressWindow&) {
+  MainLoopHooks hooks;
+  hooks.message_step = [] { return uiMainStep(0); };
+  hooks.now = wall_clock_now;
+  hooks.sleep = [](int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); };
+  hooks.tick = [] {};
+  return hooks;
+}
+
+int run() {
+  Result<BannerImage> banner = decode_banner();
+  if (!banner)
+    return fatal_startup_error("decoding the banner (decode_banner)", error_text(banner.error()));
+
+  Result<PrimaryOutput> output = find_primary_output();
+  if (!output)
+    return fatal_startup_error("querying the display output (find_primary_output)",
+                               error_text(output.error()));
+
+  uiInitOptions options = {};
+  options.Size = 8;
+  if (const char* err = uiInit(&options); err != nullptr) {
+    std::string text = err;
+    uiFreeInitError(err);
+    return fatal_startup_error("initializing the GUI toolkit (uiInit)", text);
+  }
+
+  ProgressWindow window = create_progress_window(std::move(banner.value()), *output);
+  MainLoopHooks hooks = main_loop_hooks(window);
+  uiMainSteps();
+  run_main_loop(hooks);
+
+  // Teardown: the loop's references first, then the display output before its adapter. The
+  // toolkit is not shut down; the window goes with the process.
+  hooks = {};
+  window.progress.reset();
+  output->output.reset();
+  output->adapter.reset();
+  return 0;
+}
+
+}  // namespace
+}  // namespace quorvel
+
+int main() {
+  quorvel::attach_std_streams();
+  int status = quorvel::run();
+  std::fflush(stdout);
+  return status;
+}
