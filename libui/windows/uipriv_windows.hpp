@@ -1,9 +1,11 @@
 // Private interface shared by the Windows backend's files.
 #pragma once
 
+// windows.h comes first: the other system headers build on it.
+#include <windows.h>
+
 #include <commctrl.h>
 #include <d2d1.h>
-#include <windows.h>
 
 #include <new>
 

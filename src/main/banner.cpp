@@ -1,7 +1,8 @@
 #include "main/banner.h"
 
-#include <wincodec.h>
 #include <windows.h>
+
+#include <wincodec.h>
 
 #include "main/com_ref.h"
 
