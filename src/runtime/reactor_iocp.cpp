@@ -6,8 +6,10 @@
 // the completion is dequeued, so it lives in the reactor-owned Source, which keeps itself alive
 // while a request is pending; a cancelled task or a closed socket therefore never leaves the kernel
 // writing into freed memory.
-#include <windows.h>
 #include <winsock2.h>
+
+#include <windows.h>
+
 #include <winternl.h>
 
 #include <mutex>

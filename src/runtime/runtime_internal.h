@@ -25,6 +25,8 @@ struct TaskRecord : std::enable_shared_from_this<TaskRecord> {
   std::atomic<bool> cancelled{false};
   std::atomic<int> blocking_jobs{0};  // run_blocking jobs in flight; they may use frame memory
   std::atomic<bool> done{false};      // the frame is finished or destroyed
+  std::mutex done_mutex;              // with done_cv: cancel_task's wait for `done`
+  std::condition_variable done_cv;
 
   std::coroutine_handle<> root;
   bool owns_root = true;                 // spawned tasks own their root; block_on's caller does not

@@ -27,8 +27,11 @@ void finish(TaskRecord& task) {
   task.root = {};
   task.resume_point = {};
   task.state.store(TaskRecord::DONE);
-  task.done.store(true);
-  task.done.notify_all();
+  {
+    std::lock_guard lock(task.done_mutex);
+    task.done.store(true);
+  }
+  task.done_cv.notify_all();
 }
 
 }  // namespace
@@ -217,7 +220,10 @@ void cancel_task(TaskHandle& handle) {
   if (!handle.owner_) return;
   std::shared_ptr<detail::TaskRecord> task = handle.owner_->task;
   detail::request_cancel(task);
-  task->done.wait(false);
+  {
+    std::unique_lock lock(task->done_mutex);
+    task->done_cv.wait(lock, [&task] { return task->done.load(); });
+  }
   handle.owner_.reset();
 }
 

@@ -87,7 +87,9 @@ TEST(TempRoot, UsesGetTempPath2WExactlyWhenKernel32ExportsIt) {
   EXPECT_EQ(temp_root_uses_get_temp_path2(), exported);
   wchar_t buffer[MAX_PATH + 1];
   DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
-  if (!exported) EXPECT_EQ(temp_root(), std::wstring(buffer, n));
+  if (!exported) {
+    EXPECT_EQ(temp_root(), std::wstring(buffer, n));
+  }
 }
 
 TEST(TempRoot, IsQueriedAfreshEachTime) {
@@ -105,7 +107,9 @@ TEST(TempRoot, IsQueriedAfreshEachTime) {
     SetEnvironmentVariableW(L"TMP", nullptr);
   }
   RemoveDirectoryW(other.c_str());
-  if (!temp_root_uses_get_temp_path2()) EXPECT_EQ(root, other + L"\\");
+  if (!temp_root_uses_get_temp_path2()) {
+    EXPECT_EQ(root, other + L"\\");
+  }
 }
 
 #endif

@@ -1,7 +1,9 @@
-#include <tlhelp32.h>
-#include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include <windows.h>
+
+#include <tlhelp32.h>
 
 #include <stdexcept>
 
