@@ -53,9 +53,17 @@ class ControlService:
                 report("error %s" % error)
                 return
             report("ready %d" % server.port)
+            # Further lines are typed into an interactive server; the end of the connection stops it.
+            pending = b""
             try:
-                while conn.recv(4096):
-                    pass
+                while True:
+                    piece = conn.recv(4096)
+                    if not piece:
+                        break
+                    pending += piece
+                    while b"\n" in pending:
+                        typed, pending = pending.split(b"\n", 1)
+                        server.type_line(typed.decode())
             except OSError:
                 pass
             server.stop()

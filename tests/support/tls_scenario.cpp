@@ -66,6 +66,11 @@ std::string TlsScenario::next_event(int timeout_ms) {
   }
 }
 
+void TlsScenario::type_line(const std::string& line) {
+  std::string typed = line + "\n";
+  send(control_, typed.data(), static_cast<int>(typed.size()), 0);
+}
+
 std::string TlsScenario::wait_for(const std::string& prefix, int timeout_ms) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {

@@ -25,6 +25,8 @@ class TlsScenario {
   uint16_t port() const { return port_; }
   // The next event line, or "" after `timeout_ms` without one.
   std::string next_event(int timeout_ms = 10000);
+  // Types a line into an interactive openssl s_server (scenario word interactive=1).
+  void type_line(const std::string& line);
   // Skips events until one starts with `prefix`; "" on timeout.
   std::string wait_for(const std::string& prefix, int timeout_ms = 10000);
 

@@ -18,6 +18,8 @@ Words:
   dribble=1     every byte (handshake and records) is written on its own, with a short pause
   split=1       every application-data write goes out in two pieces with a pause between them
   tool=openssl  openssl s_server -www on the given versions (one connection)
+  interactive=1 with tool=openssl: no -www; each further line the test sends on the control
+                connection is typed into s_server ("r" asks the client to renegotiate)
 
 Events reported back (one line each): "ready PORT", "handshake-done", "handshake-failed REASON",
 "request HEX", "client-close-notify", "client-eof", "records N N ...", "data HEX".
@@ -90,15 +92,24 @@ class ScenarioServer:
         cert, key = cert_files(self.ca_dir, self.words["cert"])
         version = self.words.get("max", self.words.get("min", "1.2"))
         cmd = ["openssl", "s_server", "-accept", "127.0.0.1:%d" % self.port, "-cert", cert,
-               "-key", key, "-www", "-naccept", "1", OPENSSL_FLAGS[version]]
+               "-key", key, "-naccept", "1", OPENSSL_FLAGS[version]]
+        # Interactive: lines the test sends are typed into s_server ("r" renegotiates).
+        if self.words.get("interactive") != "1":
+            cmd.append("-www")
         if version in ("1.0", "1.1"):
             cmd += ["-cipher", "DEFAULT@SECLEVEL=0"]
-        self.proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+        self.proc = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                      stderr=subprocess.STDOUT)
         for raw in self.proc.stdout:
             if raw.startswith(b"ACCEPT"):
                 break
         threading.Thread(target=self.proc.stdout.read, daemon=True).start()
+
+    def type_line(self, line):
+        """A line for an interactive s_server."""
+        if self.proc:
+            self.proc.stdin.write(line.encode() + b"\n")
+            self.proc.stdin.flush()
 
     # Python ssl server ----------------------------------------------------------------------
     def _context(self):
