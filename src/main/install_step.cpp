@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "main/console_output.h"
+#include "download/output.h"
 #include "main/file_ops.h"
 #include "main/launch.h"
 #include "main/remove_tree.h"

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "main/console_output.h"
+#include "download/output.h"
 #include "main/win_handle.h"
 #include "runtime/error.h"
 

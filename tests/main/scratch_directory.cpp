@@ -7,7 +7,6 @@
 #include <cstring>
 #include <thread>
 
-#include "main/remove_tree.h"
 #include "runtime/paths.h"
 
 namespace quorvel::testing {
@@ -108,6 +107,20 @@ bool make_junction(const std::wstring& link, const std::wstring& target) {
   return ok;
 }
 
+// Clears read-only attributes on the way, and never descends into a link.
+bool remove_everything(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  if (attributes & FILE_ATTRIBUTE_READONLY) {
+    SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  }
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return DeleteFileW(path.c_str());
+  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    for (const std::wstring& name : list_names(path)) remove_everything(join_path(path, name));
+  }
+  return RemoveDirectoryW(path.c_str());
+}
+
 }  // namespace
 
 ScratchDirectory::ScratchDirectory() {
@@ -121,9 +134,9 @@ ScratchDirectory::ScratchDirectory() {
 
 ScratchDirectory::~ScratchDirectory() {
   // A child that has just written its marker may still be ending; give it a moment.
-  for (int attempt = 0; attempt < 50; ++attempt) {
-    if (remove_directory_tree(path_).ok()) return;
-    Sleep(100);
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    if (remove_everything(path_)) return;
+    Sleep(50);
   }
 }
 

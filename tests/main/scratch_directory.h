@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "main/console_output.h"
+#include "download/output.h"
 
 namespace quorvel::testing {
 
