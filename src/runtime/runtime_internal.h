@@ -38,6 +38,10 @@ struct TaskRecord : std::enable_shared_from_this<TaskRecord> {
 // cancellation's); further wakes of a scheduled or finished task do nothing.
 void wake(const std::shared_ptr<TaskRecord>& task);
 
+// Cancellation: mark the task and destroy it here if no other thread runs it (true when claimed).
+void request_cancel(const std::shared_ptr<TaskRecord>& task);
+bool claim_for_cancel(const std::shared_ptr<TaskRecord>& task);
+
 // The task running on this thread; a fatal error outside a task. `suspended` becomes the point at
 // which the task resumes.
 std::shared_ptr<TaskRecord> suspend_current(std::coroutine_handle<> suspended);

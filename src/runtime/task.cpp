@@ -175,21 +175,24 @@ struct TaskOwner {
   ~TaskOwner();
 };
 
-namespace {
-
-// Marks the task cancelled. A task that sits suspended is destroyed here and now; one that runs or
-// is queued is destroyed by its runner at the suspension point.
-void request_cancel(const std::shared_ptr<TaskRecord>& task) {
-  task->cancelled.store(true);
-  uint8_t expected = TaskRecord::IDLE;
-  if (task->state.compare_exchange_strong(expected, TaskRecord::RUNNING)) {
-    run_claimed(task);
-  } else {
-    wake(task);
+// Destroys a suspended or queued cancelled task on the calling thread when no other thread runs it
+// (the executor skips the stale queue entry), so a cancellation never needs a free executor thread.
+// A running task is left to its runner, which destroys it at the suspension point.
+bool claim_for_cancel(const std::shared_ptr<TaskRecord>& task) {
+  for (uint8_t from : {TaskRecord::IDLE, TaskRecord::SCHEDULED}) {
+    uint8_t expected = from;
+    if (task->state.compare_exchange_strong(expected, TaskRecord::RUNNING)) {
+      run_claimed(task);
+      return true;
+    }
   }
+  return false;
 }
 
-}  // namespace
+void request_cancel(const std::shared_ptr<TaskRecord>& task) {
+  task->cancelled.store(true);
+  if (!claim_for_cancel(task)) wake(task);
+}
 
 TaskOwner::~TaskOwner() {
   if (!detached.load()) request_cancel(task);
@@ -220,9 +223,17 @@ void cancel_task(TaskHandle& handle) {
   if (!handle.owner_) return;
   std::shared_ptr<detail::TaskRecord> task = handle.owner_->task;
   detail::request_cancel(task);
-  {
-    std::unique_lock lock(task->done_mutex);
-    task->done_cv.wait(lock, [&task] { return task->done.load(); });
+  // A task that waited for a blocking job is queued again when the job returns; claiming it here
+  // keeps a canceller on the only executor thread from waiting for itself.
+  std::unique_lock lock(task->done_mutex);
+  while (!task->done.load()) {
+    if (task->done_cv.wait_for(lock, std::chrono::milliseconds(5),
+                               [&task] { return task->done.load(); })) {
+      break;
+    }
+    lock.unlock();
+    detail::claim_for_cancel(task);
+    lock.lock();
   }
   handle.owner_.reset();
 }

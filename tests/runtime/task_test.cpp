@@ -156,6 +156,32 @@ TEST(Task, CancellingARunningTaskDestroysNestedFrames) {
   EXPECT_EQ(steps.load(), after);
 }
 
+// With one executor thread, a task that cancels another one waiting for a blocking job must not
+// wait for the executor thread it occupies itself.
+TEST(Task, CancellingFromTheOnlyExecutorThreadDoesNotWaitForItself) {
+  std::promise<void> started;
+  int live_before = FrameCounter::live.load();
+  auto sleeper = [](std::promise<void>* started) -> Task<void> {
+    FrameCounter counter;
+    co_await run_blocking([started] {
+      started->set_value();
+      std::this_thread::sleep_for(100ms);
+    });
+  };
+  TaskHandle victim = spawn_task(sleeper(&started));
+  started.get_future().get();
+  std::promise<void> cancelled;
+  auto canceller = [](TaskHandle* victim, std::promise<void>* done) -> Task<void> {
+    cancel_task(*victim);
+    done->set_value();
+    co_return;
+  };
+  TaskHandle handle = spawn_task(canceller(&victim, &cancelled));
+  ASSERT_EQ(cancelled.get_future().wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(FrameCounter::live.load(), live_before);
+  cancel_task(handle);
+}
+
 TEST(Task, DroppingTheLastHandleCancelsTheTask) {
   std::atomic<int> steps{0};
   int live_before = FrameCounter::live.load();
