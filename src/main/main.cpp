@@ -1,11 +1,11 @@
 // The entry point: start-up in a fixed order, the main loop, and the exit status.
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
 #include "main/banner.h"
-#include "main/console_output.h"
 #include "main/display.h"
 #include "main/main_loop.h"
 #include "main/progress_window.h"
@@ -22,7 +22,8 @@ int fatal_startup_error(std::string_view step, std::string_view error) {
   line += step;
   line += ": ";
   line += error;
-  print_line(OutputStream::Err, line);
+  line += '\n';
+  std::fwrite(line.data(), 1, line.size(), stderr);
   return EXIT_FATAL_STARTUP;
 }
 

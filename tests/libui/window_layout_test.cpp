@@ -1,0 +1,219 @@
+// Windows, boxes, areas and progress bars as real Win32 windows, and the message loop.
+#include <gtest/gtest.h>
+
+#include "../../libui/windows/uipriv_windows.hpp"
+
+namespace {
+
+HWND hwnd_of(void* control) {
+  return reinterpret_cast<HWND>(uiControlHandle(uiControl(control)));
+}
+
+RECT client_rect(HWND hwnd) {
+  RECT r = {};
+  GetClientRect(hwnd, &r);
+  return r;
+}
+
+// Child position in its parent's client coordinates.
+RECT child_rect(HWND child) {
+  RECT r = {};
+  GetWindowRect(child, &r);
+  MapWindowPoints(HWND_DESKTOP, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+// Handles what is waiting (sizing, painting) without blocking.
+void pump() {
+  for (int i = 0; i < 200; ++i) uiMainStep(0);
+}
+
+void draw_nothing(uiAreaHandler*, uiArea*, uiAreaDrawParams*) {}
+
+class WindowTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    uiInitOptions options = {};
+    options.Size = 8;
+    const char* err = uiInit(&options);
+    ASSERT_EQ(err, nullptr) << err;
+  }
+};
+
+TEST_F(WindowTest, SecondInitialisationIsRefused) {
+  uiInitOptions options = {};
+  options.Size = 8;
+  const char* err = uiInit(&options);
+  ASSERT_NE(err, nullptr);
+  uiFreeInitError(err);
+}
+
+TEST_F(WindowTest, NewWindowHasTheRequestedClientSizeAndStartsHidden) {
+  uiWindow* w = uiNewWindow("Downloader", 300, 169, 0);
+  HWND hwnd = hwnd_of(w);
+  ASSERT_NE(hwnd, nullptr);
+  RECT client = client_rect(hwnd);
+  EXPECT_EQ(client.right, 300);
+  EXPECT_EQ(client.bottom, 169);
+  EXPECT_FALSE(IsWindowVisible(hwnd));
+  wchar_t title[32] = {};
+  GetWindowTextW(hwnd, title, 32);
+  EXPECT_STREQ(title, L"Downloader");
+  EXPECT_TRUE(GetWindowLongPtrW(hwnd, GWL_STYLE) & WS_CAPTION);
+  uiControlDestroy(uiControl(w));
+}
+
+TEST_F(WindowTest, BorderlessFixedWindowKeepsItsContentSizeAndHasNoFrame) {
+  uiWindow* w = uiNewWindow("Downloader", 300, 169, 0);
+  uiWindowSetMargined(w, 1);
+  uiWindowSetBorderless(w, 1);
+  uiWindowSetResizeable(w, 0);
+  uiWindowSetMargined(w, 0);
+  uiWindowSetPosition(w, 810, 455);
+  HWND hwnd = hwnd_of(w);
+  LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_STYLE);
+  EXPECT_EQ(style & (WS_CAPTION | WS_THICKFRAME | WS_SYSMENU | WS_MAXIMIZEBOX | WS_MINIMIZEBOX), 0);
+  RECT window = {};
+  GetWindowRect(hwnd, &window);
+  EXPECT_EQ(window.left, 810);
+  EXPECT_EQ(window.top, 455);
+  EXPECT_EQ(window.right - window.left, 300);
+  EXPECT_EQ(window.bottom - window.top, 169);
+  RECT client = client_rect(hwnd);
+  EXPECT_EQ(client.right, 300);
+  EXPECT_EQ(client.bottom, 169);
+  uiControlDestroy(uiControl(w));
+}
+
+TEST_F(WindowTest, VerticalBoxGivesTheBarItsMinimumHeightAndTheAreaTheRest) {
+  uiWindow* w = uiNewWindow("Downloader", 300, 169, 0);
+  uiWindowSetBorderless(w, 1);
+  uiBox* box = uiNewVerticalBox();
+  uiBoxSetPadded(box, 0);
+  uiAreaHandler handler = {draw_nothing, nullptr, nullptr, nullptr, nullptr};
+  uiArea* area = uiNewArea(&handler);
+  uiBoxAppend(box, uiControl(area), 1);
+  uiProgressBar* bar = uiNewProgressBar();
+  uiBoxAppend(box, uiControl(bar), 0);
+  uiWindowSetChild(w, uiControl(box));
+  uiControlShow(uiControl(w));
+  pump();
+
+  uiprivDialogUnits du = uiprivGetDialogUnits(hwnd_of(bar));
+  int bar_height = MulDiv(8, du.baseY, 8);
+  ASSERT_GT(bar_height, 0);
+  RECT area_rect = child_rect(hwnd_of(area));
+  RECT bar_rect = child_rect(hwnd_of(bar));
+  EXPECT_EQ(area_rect.left, 0);
+  EXPECT_EQ(area_rect.top, 0);
+  EXPECT_EQ(area_rect.right, 300);
+  EXPECT_EQ(area_rect.bottom, 169 - bar_height);
+  EXPECT_EQ(bar_rect.left, 0);
+  EXPECT_EQ(bar_rect.top, 169 - bar_height);
+  EXPECT_EQ(bar_rect.right, 300);
+  EXPECT_EQ(bar_rect.bottom, 169);
+  // The box fits: the window was not enlarged.
+  RECT client = client_rect(hwnd_of(w));
+  EXPECT_EQ(client.right, 300);
+  EXPECT_EQ(client.bottom, 169);
+  EXPECT_TRUE(IsWindowVisible(hwnd_of(w)));
+
+  // Progress bar values, including the range trick for 100.
+  HWND bar_hwnd = hwnd_of(bar);
+  EXPECT_EQ(SendMessageW(bar_hwnd, PBM_GETPOS, 0, 0), 0);
+  uiProgressBarSetValue(bar, 42);
+  EXPECT_EQ(SendMessageW(bar_hwnd, PBM_GETPOS, 0, 0), 42);
+  uiProgressBarSetValue(bar, 100);
+  EXPECT_EQ(SendMessageW(bar_hwnd, PBM_GETPOS, 0, 0), 100);
+  EXPECT_EQ(SendMessageW(bar_hwnd, PBM_GETRANGE, FALSE, 0), 100);
+  uiProgressBarSetValue(bar, 0);
+  EXPECT_EQ(SendMessageW(bar_hwnd, PBM_GETPOS, 0, 0), 0);
+
+  uiControlHide(uiControl(w));
+  EXPECT_FALSE(IsWindowVisible(hwnd_of(w)));
+  uiControlDestroy(uiControl(w));
+}
+
+TEST_F(WindowTest, FirstShowEnlargesAWindowTooSmallForItsChild) {
+  uiWindow* w = uiNewWindow("small", 40, 4, 0);
+  uiWindowSetBorderless(w, 1);
+  uiWindowSetPosition(w, 100, 120);
+  uiBox* box = uiNewVerticalBox();
+  uiProgressBar* bar = uiNewProgressBar();
+  uiBoxAppend(box, uiControl(bar), 0);
+  uiWindowSetChild(w, uiControl(box));
+  uiControlShow(uiControl(w));
+  pump();
+  uiprivDialogUnits du = uiprivGetDialogUnits(hwnd_of(bar));
+  RECT client = client_rect(hwnd_of(w));
+  EXPECT_EQ(client.right, MulDiv(150, du.baseX, 4));
+  EXPECT_EQ(client.bottom, MulDiv(8, du.baseY, 8));
+  RECT window = {};
+  GetWindowRect(hwnd_of(w), &window);
+  EXPECT_EQ(window.left, 100);
+  EXPECT_EQ(window.top, 120);
+  uiControlDestroy(uiControl(w));
+}
+
+int closing_calls = 0;
+int keep_window(uiWindow*, void* data) {
+  ++closing_calls;
+  EXPECT_EQ(data, &closing_calls);
+  return 0;
+}
+int let_window_go(uiWindow*, void*) {
+  ++closing_calls;
+  return 1;
+}
+
+TEST_F(WindowTest, CloseRequestAsksTheHandler) {
+  size_t blocks = uiprivLiveBlockCount();
+  uiWindow* w = uiNewWindow("close", 100, 50, 0);
+  HWND hwnd = hwnd_of(w);
+  closing_calls = 0;
+  uiWindowOnClosing(w, keep_window, &closing_calls);
+  SendMessageW(hwnd, WM_CLOSE, 0, 0);
+  EXPECT_EQ(closing_calls, 1);
+  EXPECT_TRUE(IsWindow(hwnd));
+
+  uiWindowOnClosing(w, let_window_go, nullptr);
+  SendMessageW(hwnd, WM_CLOSE, 0, 0);
+  EXPECT_EQ(closing_calls, 2);
+  EXPECT_FALSE(IsWindow(hwnd));
+  EXPECT_EQ(uiprivLiveBlockCount(), blocks);
+}
+
+TEST_F(WindowTest, DefaultCloseHandlerKeepsTheWindow) {
+  uiWindow* w = uiNewWindow("close", 100, 50, 0);
+  SendMessageW(hwnd_of(w), WM_CLOSE, 0, 0);
+  EXPECT_TRUE(IsWindow(hwnd_of(w)));
+  uiControlDestroy(uiControl(w));
+}
+
+TEST_F(WindowTest, MainStepReportsQuitOnlyWhenItTakesIt) {
+  pump();
+  EXPECT_EQ(uiMainStep(0), 1);  // nothing waiting
+  uiMainSteps();
+  uiQuit();
+  EXPECT_EQ(uiMainStep(0), 0);
+  EXPECT_EQ(uiMainStep(0), 1);
+  PostMessageW(nullptr, WM_NULL, 0, 0);
+  EXPECT_EQ(uiMainStep(0), 1);
+}
+
+TEST_F(WindowTest, DestroyingAWindowFreesEveryRecord) {
+  size_t blocks = uiprivLiveBlockCount();
+  uiWindow* w = uiNewWindow("tree", 200, 100, 0);
+  uiBox* box = uiNewVerticalBox();
+  uiAreaHandler handler = {draw_nothing, nullptr, nullptr, nullptr, nullptr};
+  uiBoxAppend(box, uiControl(uiNewArea(&handler)), 1);
+  uiBoxAppend(box, uiControl(uiNewProgressBar()), 0);
+  uiWindowSetChild(w, uiControl(box));
+  uiControlShow(uiControl(w));
+  pump();
+  EXPECT_EQ(uiprivLiveBlockCount(), blocks + 4);
+  uiControlDestroy(uiControl(w));
+  EXPECT_EQ(uiprivLiveBlockCount(), blocks);
+}
+
+}  // namespace

@@ -1,0 +1,160 @@
+#!/usr/bin/env python3
+"""The program's window on virtual screens: where it lands, what it shows, how it closes.
+
+    window_test.py QuorvelSetup.exe post_close.exe banner_test.exe
+
+The banner is compared pixel for pixel with the committed PNG decoded by ImageMagick, and the
+program's own decoder output (dumped by banner_test.exe) is compared with the same reference.
+"""
+
+import os
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(REPO, "tests", "support"))
+
+from xvfb_wine import WINE_RUN, XvfbWine  # noqa: E402
+
+BANNER_PNG = os.path.join(REPO, "resources", "banner.png")
+BANNER_W, BANNER_H = 300, 169
+PROGRAM = POST_CLOSE = BANNER_TEST = None
+
+
+def reference_rgba():
+    """The banner decoded independently of the program (ImageMagick's own PNG decoder)."""
+    return subprocess.run(["/usr/bin/convert", BANNER_PNG, "-depth", "8", "rgba:-"],
+                          capture_output=True, check=True).stdout
+
+
+def reference_rows():
+    rgba = reference_rgba()
+    assert len(rgba) == BANNER_W * BANNER_H * 4
+    rows = []
+    for y in range(BANNER_H):
+        row = rgba[y * BANNER_W * 4:(y + 1) * BANNER_W * 4]
+        rows.append(bytes(b for i in range(0, len(row), 4) for b in row[i:i + 3]))
+    return rows
+
+
+def expected_position(screen_w, screen_h):
+    def trunc_div2(v):
+        return int(v / 2)
+    return trunc_div2(screen_w - BANNER_W), trunc_div2(screen_h - BANNER_H)
+
+
+def find_window(x, timeout=30.0):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        out = x.run("xdotool", "search", "--name", "^Downloader$", capture_output=True,
+                    text=True).stdout.split()
+        if out:
+            return out[0]
+        time.sleep(0.1)
+    raise AssertionError("the window did not appear")
+
+
+def window_geometry(x, window_id):
+    info = x.run("xwininfo", "-id", window_id, capture_output=True, text=True, check=True).stdout
+    values = {}
+    for line in info.splitlines():
+        line = line.strip()
+        for key in ("Absolute upper-left X", "Absolute upper-left Y", "Width", "Height"):
+            if line.startswith(key + ":"):
+                values[key] = int(line.split(":")[1])
+    return (values["Absolute upper-left X"], values["Absolute upper-left Y"], values["Width"],
+            values["Height"])
+
+
+def screen_row(shot, left, top, row, width=BANNER_W):
+    w, _, rgb = shot
+    start = ((top + row) * w + left) * 3
+    return rgb[start:start + width * 3]
+
+
+class WindowOnScreen(unittest.TestCase):
+    maxDiff = 2000
+
+    def check_screen(self, size, close_with):
+        rows = reference_rows()
+        with XvfbWine(size) as x:
+            proc = x.wine(PROGRAM, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            try:
+                window_id = find_window(x)
+                ex, ey = expected_position(*size)
+                # The window is mapped first, painted right after: wait for the first banner row.
+                deadline = time.monotonic() + 20
+                while True:
+                    shot = x.screenshot_rgb()
+                    if screen_row(shot, ex, ey, 0) == rows[0] or time.monotonic() > deadline:
+                        break
+                    time.sleep(0.2)
+
+                left, top, width, height = window_geometry(x, window_id)
+                self.assertEqual((left, top), (ex, ey), "window top-left")
+                # No frame, no title bar: the whole window is the banner-sized content.
+                self.assertEqual((width, height), (BANNER_W, BANNER_H), "window size")
+
+                # Every row from the top matches the banner until the progress bar starts.
+                bar_top = next((r for r in range(BANNER_H)
+                                if screen_row(shot, left, top, r) != rows[r]), BANNER_H)
+                self.assertGreaterEqual(bar_top, BANNER_H - 40, "banner rows differ early")
+                self.assertLessEqual(bar_top, BANNER_H - 8, "no progress bar under the banner")
+                # Below: the bar, drawn by the system (not the banner, not an empty screen).
+                bar_rows = [screen_row(shot, left, top, r) for r in range(bar_top, BANNER_H)]
+                for r, row in zip(range(bar_top, BANNER_H), bar_rows):
+                    self.assertNotEqual(row, rows[r], f"row {r} still shows the banner")
+                bar_pixels = {row[i:i + 3] for row in bar_rows for i in range(0, len(row), 3)}
+                self.assertNotEqual(bar_pixels, {b"\0\0\0"}, "the progress bar was not drawn")
+                # Outside the window the screen stays untouched (nothing drawn around it).
+                if top > 0:
+                    self.assertEqual(set(screen_row(shot, left, top - 1, 0)), {0})
+
+                start = time.monotonic()
+                if close_with == "alt+F4":
+                    x.run("xdotool", "windowfocus", "--sync", window_id, check=True)
+                    x.run("xdotool", "key", "alt+F4", check=True)
+                    start = time.monotonic()
+                else:
+                    posted = x.run(WINE_RUN, POST_CLOSE, capture_output=True)
+                    start = time.monotonic()
+                    self.assertEqual(posted.returncode, 0, "WM_CLOSE could not be posted")
+                status = proc.wait(timeout=10)
+                elapsed = time.monotonic() - start
+                self.assertEqual(status, 0)
+                self.assertLess(elapsed, 1.0, f"exit took {elapsed:.2f} s after the close")
+            finally:
+                if proc.poll() is None:
+                    proc.kill()
+                proc.communicate()
+
+    def test_full_hd_screen_alt_f4(self):
+        self.check_screen((1920, 1080), "alt+F4")
+
+    def test_sxga_screen_wm_close(self):
+        self.check_screen((1280, 1024), "WM_CLOSE")
+
+    def test_decoder_matches_an_independent_decoder(self):
+        with tempfile.TemporaryDirectory() as tmp, XvfbWine((1920, 1080)) as x:
+            dump = os.path.join(tmp, "banner.rgba")
+            env = dict(x.env, QUORVEL_BANNER_DUMP=dump)
+            result = subprocess.run(
+                [os.path.join(REPO, "scripts", "wine-run.sh"), BANNER_TEST,
+                 "--gtest_filter=*DumpForIndependentComparison"], env=env, capture_output=True)
+            self.assertEqual(result.returncode, 0, result.stdout.decode(errors="replace"))
+            with open(dump, "rb") as f:
+                decoded = f.read()
+        reference = reference_rgba()
+        self.assertEqual(len(decoded), 202800)
+        self.assertEqual(decoded[:4], reference[:4], "first pixel")
+        self.assertTrue(decoded == reference, "decoded pixels differ from ImageMagick's")
+
+
+if __name__ == "__main__":
+    PROGRAM, POST_CLOSE, BANNER_TEST = sys.argv[1:4]
+    del sys.argv[1:4]
+    unittest.main(verbosity=2)
