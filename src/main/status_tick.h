@@ -9,9 +9,6 @@
 
 #include "download/download_status.h"
 
-struct uiProgressBar;
-struct uiWindow;
-
 namespace quorvel {
 
 // Everything the tick does to the world. The window build wires these to the toolkit, the download
@@ -36,11 +33,5 @@ constexpr std::chrono::milliseconds RETRY_DELAY{3000};
 constexpr std::chrono::milliseconds EXIT_DELAY{1000};
 
 void status_tick(StatusTickContext& context);
-
-#ifdef _WIN32
-// The real actions: the toolkit's bar and window, Sleep, the download engine, the install step and
-// ExitProcess.
-StatusTickActions window_status_tick_actions(uiProgressBar* bar, uiWindow* window);
-#endif
 
 }  // namespace quorvel

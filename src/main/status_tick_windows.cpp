@@ -1,0 +1,38 @@
+#include "main/status_tick_windows.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <mutex>
+
+#include "download/download_job.h"
+#include "main/install_step.h"
+
+namespace quorvel {
+
+StatusTickContext make_status_tick_context(std::shared_ptr<DownloadStatus> status,
+                                           const ProgressWindow& window) {
+  StatusTickContext context;
+  context.status = std::move(status);
+  StatusTickActions& act = context.actions;
+  act.set_progress = [progress = window.progress](int value) {
+    std::lock_guard lock(progress->mutex);
+    uiProgressBarSetValue(progress->bar, value);
+  };
+  act.hide_window = [frame = window.window] { uiControlHide(uiControl(frame)); };
+  act.sleep = [](std::chrono::milliseconds duration) {
+    Sleep(static_cast<DWORD>(duration.count()));
+  };
+  act.delete_download_files = [] { delete_download_files(); };
+  act.start_download_job = [](std::shared_ptr<DownloadStatus> record) {
+    start_download_job(std::move(record));
+  };
+  act.run_install_step = [] { run_install_step(); };
+  act.flush_output = [] { std::fflush(stdout); };
+  // Nothing is torn down: the download job, the toolkit and the runtime's threads end with the
+  // process.
+  act.exit_process = [](int code) { ExitProcess(static_cast<UINT>(code)); };
+  return context;
+}
+
+}  // namespace quorvel
