@@ -1,5 +1,6 @@
 #include "download/download_job.h"
 
+#include <cstdint>
 #include <mutex>
 #include <vector>
 
@@ -99,21 +100,22 @@ void start_download_job(std::shared_ptr<DownloadStatus> status) {
 bool verify_file_crc(const std::string& path, uint64_t expected) {
   auto file = File::open_read(path);
   if (!file) return false;
-  std::vector<uint8_t> contents;
+  // Sized from the metadata with room for the final empty read, so a file that does not change
+  // while it is read is held in one allocation; a growing file doubles the buffer.
   auto size = file->size();
-  if (size && *size < (uint64_t{1} << 32)) contents.reserve(static_cast<size_t>(*size) + 1);
+  size_t capacity = 64 * 1024;
+  if (size && *size < SIZE_MAX - capacity) capacity += static_cast<size_t>(*size);
+  std::vector<uint8_t> contents(capacity);
+  size_t used = 0;
   for (;;) {
-    if (contents.capacity() - contents.size() < 8192)
-      contents.reserve(contents.capacity() * 2 + 8192);
-    const size_t used = contents.size();
-    contents.resize(contents.capacity());
+    if (used == contents.size()) contents.resize(contents.size() * 2);
     auto n = file->read(std::span(contents).subspan(used));
     if (!n) return false;
-    contents.resize(used + *n);
     if (*n == 0) break;
+    used += *n;
   }
   (void)file->close();
-  return crc64_xz(contents) == expected;
+  return crc64_xz(std::span(contents).first(used)) == expected;
 }
 
 void delete_download_files() {
