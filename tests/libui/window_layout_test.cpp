@@ -3,6 +3,11 @@
 
 #include "../../libui/windows/uipriv_windows.hpp"
 
+#include <shlwapi.h>
+#include <wctype.h>
+
+#include <string>
+
 namespace {
 
 HWND hwnd_of(void* control) {
@@ -39,6 +44,38 @@ class WindowTest : public ::testing::Test {
     ASSERT_EQ(err, nullptr) << err;
   }
 };
+
+TEST_F(WindowTest, EveryWindowClassCarriesTheProgramIcon) {
+  HICON program_icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), L"ICON_NAME",
+                                                     IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+  ASSERT_NE(program_icon, nullptr);
+  uiWindow* w = uiNewWindow("icon", 100, 50, 0);
+  uiAreaHandler handler = {draw_nothing, nullptr, nullptr, nullptr, nullptr};
+  uiArea* area = uiNewArea(&handler);
+  uiBox* box = uiNewVerticalBox();
+  for (HWND hwnd : {hwnd_of(w), hwnd_of(area), hwnd_of(box)})
+    EXPECT_EQ(reinterpret_cast<HICON>(GetClassLongPtrW(hwnd, GCLP_HICON)), program_icon);
+  uiControlDestroy(uiControl(area));
+  uiControlDestroy(uiControl(box));
+  uiControlDestroy(uiControl(w));
+}
+
+TEST_F(WindowTest, CommonControlsSixAreInUse) {
+  // The manifest makes the process's default activation context resolve "comctl32.dll" to the
+  // side-by-side Common Controls 6 assembly. (Wine's copy reports 5.x from DllGetVersion, so the
+  // check is on where the library was loaded from.)
+  HMODULE comctl = LoadLibraryW(L"comctl32.dll");
+  ASSERT_NE(comctl, nullptr);
+  wchar_t path[MAX_PATH] = {};
+  ASSERT_GT(GetModuleFileNameW(comctl, path, MAX_PATH), 0u);
+  std::wstring lower(path);
+  for (wchar_t& c : lower) c = towlower(c);
+  EXPECT_NE(lower.find(L"\\winsxs\\"), std::wstring::npos) << lower.c_str();
+  EXPECT_NE(lower.find(L"microsoft.windows.common-controls_6595b64144ccf1df_6."),
+            std::wstring::npos)
+      << lower.c_str();
+  FreeLibrary(comctl);
+}
 
 TEST_F(WindowTest, SecondInitialisationIsRefused) {
   uiInitOptions options = {};
