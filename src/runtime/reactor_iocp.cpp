@@ -12,6 +12,7 @@
 
 #include <winternl.h>
 
+#include <atomic>
 #include <mutex>
 
 #include "runtime/reactor.h"
@@ -20,6 +21,11 @@
 
 namespace quorvel {
 namespace detail {
+
+std::atomic<int> live_sources{0};
+int live_reactor_sources() {
+  return live_sources.load();
+}
 namespace {
 
 constexpr ULONG IOCTL_AFD_POLL = 0x00012024;
@@ -71,6 +77,10 @@ struct PollRequest {
 };
 
 struct Source : std::enable_shared_from_this<Source> {
+  Source() { live_sources.fetch_add(1); }
+  Source(const Source&) = delete;
+  ~Source() { live_sources.fetch_sub(1); }
+
   SOCKET socket = INVALID_SOCKET;
   HANDLE base = nullptr;
   bool closed = false;

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <mutex>
 #include <vector>
@@ -15,8 +16,17 @@
 namespace quorvel {
 namespace detail {
 
+std::atomic<int> live_sources{0};
+int live_reactor_sources() {
+  return live_sources.load();
+}
+
 struct Source {
   int fd;
+  Source() { live_sources.fetch_add(1); }
+  Source(const Source&) = delete;
+  ~Source() { live_sources.fetch_sub(1); }
+
   std::shared_ptr<TaskRecord> waiters[2];  // indexed by Direction
 };
 

@@ -86,6 +86,9 @@ void reactor_react(int timeout_ms = -1);
 uint64_t reactor_reacts_on_this_thread();
 void reactor_notify();  // makes a current or the next reactor_react() return
 
+// Reactor source records alive, registered or still owned by an in-flight poll (for tests).
+int live_reactor_sources();
+
 // Process-wide count of threads inside block_on (executor threads included).
 extern std::atomic<int> block_on_count;
 
