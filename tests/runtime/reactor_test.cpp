@@ -101,6 +101,23 @@ TEST(Reactor, CancellingATaskThatWaitsOnASocketClosesIt) {
   EXPECT_EQ(test::recv_wait(peer.get(), buffer, sizeof buffer, 5000), 0);  // end of stream
 }
 
+// The poll request finds the socket ready when it is issued; the wait must still end.
+TEST(Reactor, ReadinessPresentBeforeTheWaitEndsItAtOnce) {
+  auto [a, b] = test::tcp_pair();
+  ASSERT_EQ(test::send_some(b.get(), "ab", 2), 2);
+  char check;
+  ASSERT_EQ(test::recv_wait(a.get(), &check, 0, 5000), 0);  // the bytes have arrived
+  auto body = [](NativeSocket s) -> Task<long> {
+    auto reg = SocketRegistration::create(s);
+    if (!reg) co_return -3;
+    co_await reg->readable();
+    co_await reg->writable();
+    char buffer[4];
+    co_return test::recv_some(s, buffer, sizeof buffer);
+  };
+  EXPECT_EQ(block_on(body(a.get())), 2);
+}
+
 TEST(Reactor, EndOfStreamWakesAReader) {
   auto [a, b] = test::tcp_pair();
   std::thread closer([&b] {
