@@ -1,0 +1,48 @@
+#!/usr/bin/env python3
+"""A GUI-subsystem program's lines reach the pipes it inherited, byte for byte (UTF-8, bare line
+feeds), under Wine from a shell.
+
+    std_streams_test.py std_streams_probe.exe
+"""
+
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+WINE_RUN = os.path.join(os.path.dirname(os.path.dirname(HERE)), "scripts", "wine-run.sh")
+PROBE = None
+LAUNCHER_NOISE = ("it looks like wine32 is missing", "multiarch needs to be enabled",
+                  'execute "dpkg --add-architecture', "apt-get install wine32")
+
+
+def without_noise(data):
+    return b"".join(line for line in data.splitlines(keepends=True)
+                    if not any(n.encode() in line for n in LAUNCHER_NOISE))
+
+
+class StdStreams(unittest.TestCase):
+    def test_lines_arrive_on_pipes(self):
+        env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+        result = subprocess.run([WINE_RUN, PROBE], env=env, capture_output=True, timeout=60)
+        self.assertEqual(result.returncode, 0)
+        self.assertEqual(result.stdout, "下载 stdout line\npercent 42%\n".encode())
+        self.assertEqual(without_noise(result.stderr), "错误 stderr line\n".encode())
+
+    def test_lines_arrive_in_files(self):
+        env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            status = subprocess.run([WINE_RUN, PROBE], env=env, stdout=out, stderr=err,
+                                    timeout=60).returncode
+            out.seek(0)
+            err.seek(0)
+            self.assertEqual(status, 0)
+            self.assertEqual(out.read(), "下载 stdout line\npercent 42%\n".encode())
+            self.assertEqual(without_noise(err.read()), "错误 stderr line\n".encode())
+
+
+if __name__ == "__main__":
+    PROBE = sys.argv.pop(1)
+    unittest.main(verbosity=2)
