@@ -5,10 +5,14 @@
 #include <string>
 #include <string_view>
 
+#include "download/download_job.h"
+#include "download/download_status.h"
 #include "main/banner.h"
 #include "main/display.h"
 #include "main/main_loop.h"
 #include "main/progress_window.h"
+#include "main/status_tick.h"
+#include "main/status_tick_windows.h"
 #include "main/std_streams.h"
 #include "ui.h"
 
@@ -34,14 +38,14 @@ int64_t wall_clock_now() {
   return static_cast<int64_t>((static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
 }
 
-// The main loop's work for this run. The periodic tick is where the status tick plugs in; the
-// download job is started right before the loop, in run().
-MainLoopHooks main_loop_hooks(const ProgressWindow&) {
+// The main loop's work for this run: toolkit messages, the wall clock, and the status tick that
+// follows the download job.
+MainLoopHooks main_loop_hooks(std::shared_ptr<StatusTickContext> tick) {
   MainLoopHooks hooks;
   hooks.message_step = [] { return uiMainStep(0); };
   hooks.now = wall_clock_now;
   hooks.sleep = [](int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); };
-  hooks.tick = [] {};
+  hooks.tick = [tick = std::move(tick)] { status_tick(*tick); };
   return hooks;
 }
 
@@ -64,7 +68,12 @@ int run() {
   }
 
   ProgressWindow window = create_progress_window(std::move(banner.value()), *output);
-  MainLoopHooks hooks = main_loop_hooks(window);
+
+  auto status = std::make_shared<DownloadStatus>();
+  start_download_job(status);
+  MainLoopHooks hooks = main_loop_hooks(
+      std::make_shared<StatusTickContext>(make_status_tick_context(status, window)));
+  status.reset();
   uiMainSteps();
   run_main_loop(hooks);
 
