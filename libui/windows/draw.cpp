@@ -21,13 +21,18 @@ void uiprivFreeDrawContext(uiDrawContext* c) {
 
 extern "C" uiImageBuffer* uiNewImageBuffer(uiDrawContext* c, int width, int height, int alpha) {
   auto* buf = uiprivNew<uiImageBuffer>("uiImageBuffer");
-  D2D1_BITMAP_PROPERTIES props = {};
-  props.pixelFormat.format = DXGI_FORMAT_R8G8B8A8_UNORM;
-  props.pixelFormat.alphaMode = alpha ? D2D1_ALPHA_MODE_PREMULTIPLIED : D2D1_ALPHA_MODE_IGNORE;
-  props.dpiX = 0;
-  props.dpiY = 0;
-  D2D1_SIZE_U size = {static_cast<UINT32>(width), static_cast<UINT32>(height)};
-  HRESULT hr = c->rt->CreateBitmap(size, nullptr, 0, &props, &buf->bitmap);
+  // A size no bitmap can have (negative, or a row pitch beyond 32 bits) fails like CreateBitmap
+  // would, without handing Direct2D a wrapped-around size.
+  HRESULT hr = E_INVALIDARG;
+  if (width >= 0 && height >= 0 && width <= INT32_MAX / 4) {
+    D2D1_BITMAP_PROPERTIES props = {};
+    props.pixelFormat.format = DXGI_FORMAT_R8G8B8A8_UNORM;
+    props.pixelFormat.alphaMode = alpha ? D2D1_ALPHA_MODE_PREMULTIPLIED : D2D1_ALPHA_MODE_IGNORE;
+    props.dpiX = 0;
+    props.dpiY = 0;
+    D2D1_SIZE_U size = {static_cast<UINT32>(width), static_cast<UINT32>(height)};
+    hr = c->rt->CreateBitmap(size, nullptr, 0, &props, &buf->bitmap);
+  }
   if (FAILED(hr)) {
     uiprivLogHRESULT("libui/windows/draw.cpp", "531", "uiNewImageBuffer",
                      "error creating ImageBuffer", hr);
@@ -35,7 +40,7 @@ extern "C" uiImageBuffer* uiNewImageBuffer(uiDrawContext* c, int width, int heig
   }
   buf->width = width;
   buf->height = height;
-  buf->pitch = width * 4;
+  buf->pitch = buf->bitmap != nullptr ? width * 4 : 0;
   return buf;
 }
 
@@ -48,13 +53,14 @@ extern "C" void uiImageBufferUpdate(uiImageBuffer* buf, const void* data) {
 void uiprivImageBufferDrawMode(uiDrawContext* c, uiImageBuffer* buf, uiRect* srcrect,
                                uiRect* dstrect, int interpolationMode) {
   if (buf->bitmap == nullptr) return;
-  // The sums are formed on integers first, then converted.
+  // The sums are formed on integers first (wide enough not to overflow), then converted.
+  auto edge = [](int origin, int length) {
+    return static_cast<float>(static_cast<int64_t>(origin) + length);
+  };
   D2D1_RECT_F src = {static_cast<float>(srcrect->X), static_cast<float>(srcrect->Y),
-                     static_cast<float>(srcrect->X + srcrect->Width),
-                     static_cast<float>(srcrect->Y + srcrect->Height)};
+                     edge(srcrect->X, srcrect->Width), edge(srcrect->Y, srcrect->Height)};
   D2D1_RECT_F dst = {static_cast<float>(dstrect->X), static_cast<float>(dstrect->Y),
-                     static_cast<float>(dstrect->X + dstrect->Width),
-                     static_cast<float>(dstrect->Y + dstrect->Height)};
+                     edge(dstrect->X, dstrect->Width), edge(dstrect->Y, dstrect->Height)};
   c->rt->DrawBitmap(buf->bitmap, &dst, 1.0f,
                     static_cast<D2D1_BITMAP_INTERPOLATION_MODE>(interpolationMode), &src);
 }

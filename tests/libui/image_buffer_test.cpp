@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../../libui/windows/uipriv_windows.hpp"
@@ -163,6 +164,28 @@ TEST_F(ImageBufferTest, AFailedBitmapIsReportedAndTheBufferStaysHarmless) {
   ASSERT_GT(captured_lines[0].size(), prefix.size() + 9);
   EXPECT_EQ(captured_lines[0][prefix.size()], L'8');
   EXPECT_EQ(captured_lines[0][prefix.size() + 8], L' ');
+}
+
+TEST_F(ImageBufferTest, ImpossibleSizesAreReportedNotWrapped) {
+  D2dCanvas canvas(2, 2);
+  const uint8_t pixel[4] = {1, 2, 3, 255};
+  ASSERT_EQ(canvas.draw(BACKGROUND,
+                        [&](uiDrawContext* c) {
+                          for (auto [w, h] : {std::pair{-1, 1}, std::pair{1, -4},
+                                              std::pair{INT32_MAX / 4 + 1, 1}}) {
+                            uiImageBuffer* buf = uiNewImageBuffer(c, w, h, 1);
+                            uiImageBufferUpdate(buf, pixel);
+                            uiRect r = {0, 0, 2, 2};
+                            uiImageBufferDraw(c, buf, &r, &r);
+                            uiFreeImageBuffer(buf);
+                          }
+                        }),
+            S_OK);
+  EXPECT_EQ(canvas.pixel(0, 0), BACKGROUND);
+  ASSERT_EQ(captured_lines.size(), 3u);
+  for (const std::wstring& line : captured_lines)
+    EXPECT_NE(line.find(L"error creating ImageBuffer: HRESULT == 0x80070057 "), std::wstring::npos)
+        << line.c_str();
 }
 
 // Last: it shuts the toolkit down (and starts it again).
