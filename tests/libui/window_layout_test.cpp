@@ -171,6 +171,50 @@ TEST_F(WindowTest, VerticalBoxGivesTheBarItsMinimumHeightAndTheAreaTheRest) {
   uiControlDestroy(uiControl(w));
 }
 
+TEST_F(WindowTest, MarginsAndPaddingFollowTheDialogUnits) {
+  uiWindow* w = uiNewWindow("margins", 400, 300, 0);
+  uiWindowSetMargined(w, 1);
+  uiBox* box = uiNewVerticalBox();
+  uiBoxSetPadded(box, 1);
+  uiAreaHandler handler = {draw_nothing, nullptr, nullptr, nullptr, nullptr};
+  uiArea* top = uiNewArea(&handler);
+  uiArea* bottom = uiNewArea(&handler);
+  uiBoxAppend(box, uiControl(top), 1);
+  uiBoxAppend(box, uiControl(bottom), 1);
+  uiWindowSetChild(w, uiControl(box));
+  uiControlShow(uiControl(w));
+  pump();
+
+  uiprivDialogUnits du = uiprivGetDialogUnits(hwnd_of(w));
+  int mx = MulDiv(7, du.baseX, 4), my = MulDiv(7, du.baseY, 8);
+  int padding = MulDiv(4, du.baseY, 8);
+  RECT box_rect = child_rect(hwnd_of(box));
+  EXPECT_EQ(box_rect.left, mx);
+  EXPECT_EQ(box_rect.top, my);
+  EXPECT_EQ(box_rect.right, 400 - mx);
+  EXPECT_EQ(box_rect.bottom, 300 - my);
+  // Two stretchy children share the height left after the padding equally.
+  int each = (300 - 2 * my - padding) / 2;
+  RECT top_rect = child_rect(hwnd_of(top));
+  RECT bottom_rect = child_rect(hwnd_of(bottom));
+  EXPECT_EQ(top_rect.top, 0);
+  EXPECT_EQ(top_rect.bottom, each);
+  EXPECT_EQ(bottom_rect.top, each + padding);
+  EXPECT_EQ(bottom_rect.bottom, 2 * each + padding);
+
+  // A hidden child takes no room.
+  uiControlHide(uiControl(bottom));
+  top_rect = child_rect(hwnd_of(top));
+  EXPECT_EQ(top_rect.bottom, 300 - 2 * my);
+
+  // Without margins the child fills the client area.
+  uiWindowSetMargined(w, 0);
+  box_rect = child_rect(hwnd_of(box));
+  EXPECT_EQ(box_rect.left, 0);
+  EXPECT_EQ(box_rect.bottom, 300);
+  uiControlDestroy(uiControl(w));
+}
+
 TEST_F(WindowTest, FirstShowEnlargesAWindowTooSmallForItsChild) {
   uiWindow* w = uiNewWindow("small", 40, 4, 0);
   uiWindowSetBorderless(w, 1);
