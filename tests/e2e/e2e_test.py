@@ -96,6 +96,7 @@ class EndToEnd(unittest.TestCase):
             "下载完成！",
             "下载成功",
             "Setup executable started successfully",
+            "fake setup ran",  # the started program writes to the standard output it was given
         ], run.transcript())
         self.assertEqual(run.err(), [])
         self.assert_installed(data)
