@@ -22,8 +22,10 @@ def main():
     os.makedirs(out, exist_ok=True)
     prefix = harness.Prefix(os.path.join(build, "wineprefix-demo"), os.path.join(build, "tls-ca"))
     print("== Preparing the demo's Wine prefix (trusts the generated test CA only there)")
-    prefix.create()
+    # The user's own display when there is one, else a virtual one that the prefix owns.
+    prefix.create(display=os.environ.get("DISPLAY") or None)
     prefix.clean()
+    display = prefix.display
 
     with open(os.path.join(build, "tests", "support", "fake_setup", "fake_setup.exe"), "rb") as f:
         sample = f.read()
@@ -33,34 +35,23 @@ def main():
         f.write(sample)
     # The publisher's own tool gives the checksum header, as it would for a real server.
     crc = harness.crc64_of([harness.WINE_RUN, os.path.join(build, "src", "download", "crc64sum.exe")],
-                           sample_path)
+                           sample_path, prefix.env())
 
     server = harness.NginxServer(sample, os.path.join(prefix.ca_dir, "localhost.pem"),
                                  os.path.join(prefix.ca_dir, "localhost.key"), crc,
                                  limit_rate=args.rate, port=args.port)
-    xvfb = None
-    display = os.environ.get("DISPLAY")
-    if not display:
-        xvfb = harness.Xvfb().start()
-        display = xvfb.display
     print(f"== nginx serves {len(sample)} bytes at {server.url} (x-oss-hash-crc64ecma: {crc})")
     server.start()
     shot = os.path.join(out, "mid-download.png")
     try:
-        run = harness.Run(os.path.join(build, "QuorvelSetup.exe"), prefix, display=display)
+        run = harness.Run(os.path.join(build, "QuorvelSetup.exe"), prefix)
         print(f"== QuorvelSetup.exe runs on display {display}")
         if run.wait_for_line("当前文件大小", 60):
             time.sleep(1.5)
-            if xvfb:
-                xvfb.screenshot(shot)
-            else:
-                harness.subprocess.run(["import", "-display", display, "-window", "root", shot],
-                                       check=False)
+            harness.screenshot(display, shot)
         code = run.wait(600)
     finally:
         server.stop()
-        if xvfb:
-            xvfb.stop()
         prefix.stop()
 
     print("\n== What the bootstrapper printed (seconds, stream, line)")

@@ -41,8 +41,7 @@ class EndToEnd(unittest.TestCase):
         PREFIX.clean()
         self.cert = os.path.join(PREFIX.ca_dir, "localhost.pem")
         self.key = os.path.join(PREFIX.ca_dir, "localhost.key")
-        self.xvfb = harness.Xvfb().start()
-        self.addCleanup(self.xvfb.stop)
+        self.display = PREFIX.display
         self.runs = []
 
     def tearDown(self):
@@ -54,13 +53,13 @@ class EndToEnd(unittest.TestCase):
         with open(path, "wb") as f:
             f.write(data)
         if crc == "auto":
-            crc = harness.crc64_of(CRC64SUM, path)
+            crc = harness.crc64_of(CRC64SUM, path, PREFIX.env())
         srv = harness.NginxServer(data, self.cert, self.key, crc, limit_rate=limit_rate, port=PORT)
         self.addCleanup(srv.stop)
         return srv
 
     def run_program(self):
-        run = harness.Run(EXE, PREFIX, display=self.xvfb.display)
+        run = harness.Run(EXE, PREFIX)
         self.runs.append(run)
         return run
 
@@ -108,7 +107,7 @@ class EndToEnd(unittest.TestCase):
     def bar_fill(self, shot):
         """Fraction of the progress bar that is filled, read from a screenshot."""
         # The bar is the strip under the banner at the bottom of the window; read its middle row.
-        geometry = harness.window_geometry(self.xvfb.display, self.window)
+        geometry = harness.window_geometry(self.display, self.window)
         x, y, w, h = geometry
         row = harness.crop_rgb(shot, x, y + h - 5, w, 1)
         pixels = [row[i:i + 3] for i in range(0, len(row), 3)]
@@ -121,15 +120,15 @@ class EndToEnd(unittest.TestCase):
         data = payload(400 * 1024)
         srv = self.server(data, limit_rate="64k").start()
         run = self.run_program()
-        self.window = harness.find_window(self.xvfb.display)
+        self.window = harness.find_window(self.display)
         self.assertIsNotNone(self.window, run.transcript())
         self.assertTrue(run.wait_for_line("当前文件大小: 0 字节", 20), run.transcript())
         time.sleep(2.5)
-        shot = self.xvfb.screenshot(os.path.join(PREFIX.path, "mid-download.png"))
+        shot = harness.screenshot(self.display, os.path.join(PREFIX.path, "mid-download.png"))
         fill = self.bar_fill(shot)
         self.assertGreater(fill, 0.02)
         self.assertLess(fill, 0.98)
-        harness.close_window(self.xvfb.display, self.window)
+        harness.close_window(self.display, self.window)
         code = self.finish(run, 10)
         self.assertEqual(code, 0, run.transcript())
         partial = os.path.getsize(PREFIX.temp("QuorvelLauncher.bin"))
@@ -168,7 +167,7 @@ class EndToEnd(unittest.TestCase):
 
         path = os.path.join(PREFIX.path, "payload.bin")
         srv.stop()
-        srv.crc = harness.crc64_of(CRC64SUM, path)
+        srv.crc = harness.crc64_of(CRC64SUM, path, PREFIX.env())
         srv.start()
         self.assertEqual(self.finish(run), 0, run.transcript())
         self.assertIn("下载成功", run.out())

@@ -26,9 +26,7 @@ class Faults(unittest.TestCase):
         path = os.path.join(PREFIX.path, "payload.bin")
         with open(path, "wb") as f:
             f.write(self.data)
-        self.crc = harness.crc64_of(CRC64SUM, path)
-        self.xvfb = harness.Xvfb().start()
-        self.addCleanup(self.xvfb.stop)
+        self.crc = harness.crc64_of(CRC64SUM, path, PREFIX.env())
 
     def serve(self, fault, times=1):
         srv = FaultServer(self.data, os.path.join(PREFIX.ca_dir, "localhost.pem"),
@@ -38,7 +36,7 @@ class Faults(unittest.TestCase):
         return srv.start()
 
     def run_to_install(self, srv, expect_err=(), expect_out=()):
-        run = harness.Run(harness_exe(), PREFIX, display=self.xvfb.display)
+        run = harness.Run(harness_exe(), PREFIX)
         self.addCleanup(run.kill)
         code = run.wait(90)
         self.assertEqual(code, 0, run.transcript())
@@ -64,7 +62,7 @@ class Faults(unittest.TestCase):
 
     def test_connection_refused(self):
         srv = self.serve("refuse")
-        run = harness.Run(harness_exe(), PREFIX, display=self.xvfb.display)
+        run = harness.Run(harness_exe(), PREFIX)
         self.addCleanup(run.kill)
         deadline = time.monotonic() + 30
         while time.monotonic() < deadline and len([e for e in run.err()

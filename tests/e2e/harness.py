@@ -36,25 +36,64 @@ class Prefix:
         self.game_dir = os.path.join(self.user_dir, "AppData", "Local", "Brisko",
                                      "Quorvel-Survival Game")
         self.windows_temp = "C:\\users\\%s\\Temp" % user
+        self.display_file = os.path.join(self.path, "quorvel-display")
+
+    @property
+    def display(self):
+        """The prefix's own X display (see create); None when it has none."""
+        try:
+            with open(self.display_file) as f:
+                return f.read().strip() or None
+        except FileNotFoundError:
+            return None
 
     def env(self, display=None):
+        """Every Wine process of a prefix must see the same display: Wine's desktop process is
+        shared by all of them and keeps the display it was started with."""
         env = dict(os.environ)
         env["WINEPREFIX"] = self.path
         env["WINEDEBUG"] = "-all"
+        display = display or self.display
         if display is None:
             env.pop("DISPLAY", None)
         else:
             env["DISPLAY"] = display
         return env
 
-    def create(self):
+    def create(self, display=None):
+        """Makes the prefix, trusts the test CA in it and gives it a display: `display` when given,
+        else an Xvfb of its own that lives until stop()."""
         subprocess.run(["bash", WINE_PREFIX_SCRIPT, "create", self.path], check=True)
         subprocess.run(["bash", MAKE_TEST_CA, self.ca_dir, self.path], check=True,
                        stdout=subprocess.DEVNULL)
         os.makedirs(self.temp_dir, exist_ok=True)
+        if display is None:
+            xvfb = Xvfb(detached=True).start()
+            display = xvfb.display
+            with open(os.path.join(self.path, "quorvel-xvfb.pid"), "w") as f:
+                f.write(str(xvfb.proc.pid))
+        with open(self.display_file, "w") as f:
+            f.write(display)
+        # Restart the wineserver so that no desktop process started without this display lingers.
+        env = self.env()
+        subprocess.run(["wineserver", "-k"], env=env, check=False)
+        subprocess.run(["wineserver", "-w"], env=env, check=False)
+        subprocess.run(["wineserver", "-p"], env=env, check=False, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def stop(self):
         subprocess.run(["bash", WINE_PREFIX_SCRIPT, "stop", self.path], check=False)
+        pid_file = os.path.join(self.path, "quorvel-xvfb.pid")
+        try:
+            with open(pid_file) as f:
+                os.kill(int(f.read()), 15)
+            os.remove(pid_file)
+        except (FileNotFoundError, ProcessLookupError, ValueError):
+            pass
+        try:
+            os.remove(self.display_file)
+        except FileNotFoundError:
+            pass
 
     def temp(self, name):
         return os.path.join(self.temp_dir, name)
@@ -83,8 +122,9 @@ class Prefix:
 class Xvfb:
     """A virtual X display of its own, found through -displayfd."""
 
-    def __init__(self, size="1920x1080x24"):
+    def __init__(self, size="1920x1080x24", detached=False):
         self.size = size
+        self.detached = detached  # outlives this Python process (a CTest fixture's display)
         self.proc = None
         self.display = None
 
@@ -92,7 +132,8 @@ class Xvfb:
         read_fd, write_fd = os.pipe()
         self.proc = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.size, "-nolisten", "tcp",
-             "-noreset"], pass_fds=(write_fd,), stderr=subprocess.DEVNULL)
+             "-noreset"], pass_fds=(write_fd,), stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=self.detached)
         os.close(write_fd)
         with os.fdopen(read_fd) as f:
             number = f.readline().strip()
@@ -108,14 +149,18 @@ class Xvfb:
             self.proc = None
 
     def screenshot(self, path):
-        subprocess.run(["import", "-display", self.display, "-window", "root", path], check=True)
-        return path
+        return screenshot(self.display, path)
 
     def __enter__(self):
         return self.start()
 
     def __exit__(self, *exc):
         self.stop()
+
+
+def screenshot(display, path):
+    subprocess.run(["import", "-display", display, "-window", "root", path], check=True)
+    return path
 
 
 def crop_rgb(png, x, y, w, h):
@@ -227,7 +272,8 @@ def close_window(display, window):
     subprocess.run(["xdotool", "key", "--window", window, "alt+F4"], env=env, check=False)
 
 
-def crc64_of(crc64sum_cmd, path):
+def crc64_of(crc64sum_cmd, path, env=None):
     """The publisher's own checksum tool, as the server's header carries it."""
-    out = subprocess.run(crc64sum_cmd + [path], check=True, capture_output=True, text=True)
+    out = subprocess.run(crc64sum_cmd + [path], check=True, capture_output=True, text=True,
+                         env=env)
     return int(out.stdout.split()[0])
