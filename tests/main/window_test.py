@@ -5,12 +5,19 @@
 
 The banner is compared pixel for pixel with the committed PNG decoded by ImageMagick, and the
 program's own decoder output (dumped by banner_test.exe) is compared with the same reference.
+
+The program starts its download at once. So that it neither leaves the machine nor fails (a failed
+download blocks the main loop for its 3-second retry wait, which would delay the close), the build's
+download URL names a loopback port (QUORVEL_TEST_PORT) on which this test accepts connections and
+never answers: the download stays in progress for the whole test.
 """
 
 import os
+import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -23,6 +30,52 @@ from xvfb_wine import WINE_RUN, XvfbWine  # noqa: E402
 BANNER_PNG = os.path.join(REPO, "resources", "banner.png")
 BANNER_W, BANNER_H = 300, 169
 PROGRAM = POST_CLOSE = BANNER_TEST = None
+
+
+class SilentServer:
+    """Accepts connections on the loopback port and holds them open without a byte."""
+
+    def __init__(self, port):
+        self.port = port
+        self.listeners = []
+        self.threads = []
+        self.accepted = []
+        self.stopping = False
+
+    def __enter__(self):
+        for family, address in ((socket.AF_INET, "127.0.0.1"), (socket.AF_INET6, "::1")):
+            try:
+                s = socket.socket(family, socket.SOCK_STREAM)
+                s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+                s.bind((address, self.port))
+                s.listen(16)
+                s.settimeout(0.2)
+            except OSError:
+                if family == socket.AF_INET:
+                    raise
+                continue  # no IPv6 loopback here
+            self.listeners.append(s)
+            thread = threading.Thread(target=self._accept, args=(s,), daemon=True)
+            thread.start()
+            self.threads.append(thread)
+        return self
+
+    def _accept(self, listener):
+        while not self.stopping:
+            try:
+                conn, _ = listener.accept()
+                self.accepted.append(conn)
+            except (socket.timeout, OSError):
+                continue
+
+    def __exit__(self, *exc):
+        # The accept loops end within their timeout; only then is the port really free again.
+        self.stopping = True
+        for thread in self.threads:
+            thread.join()
+        for s in self.listeners + self.accepted:
+            s.close()
+        return False
 
 
 def reference_rgba():
@@ -81,7 +134,7 @@ class WindowOnScreen(unittest.TestCase):
 
     def check_screen(self, size, close_with):
         rows = reference_rows()
-        with XvfbWine(size) as x:
+        with SilentServer(int(os.environ["QUORVEL_TEST_PORT"])) as server, XvfbWine(size) as x:
             proc = x.wine(PROGRAM, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
             try:
                 window_id = find_window(x)
@@ -114,6 +167,8 @@ class WindowOnScreen(unittest.TestCase):
                 if top > 0:
                     self.assertEqual(set(screen_row(shot, left, top - 1, 0)), {0})
 
+                # The close comes while the download is in progress (connected, waiting).
+                self.assertTrue(server.accepted, "the program never connected for its download")
                 start = time.monotonic()
                 if close_with == "alt+F4":
                     x.run("xdotool", "windowfocus", "--sync", window_id, check=True)
@@ -126,6 +181,8 @@ class WindowOnScreen(unittest.TestCase):
                 status = proc.wait(timeout=10)
                 elapsed = time.monotonic() - start
                 self.assertEqual(status, 0)
+                print(f"[window_test] {close_with}: exit {elapsed:.3f} s after the close",
+                      file=sys.stderr)
                 self.assertLess(elapsed, 1.0, f"exit took {elapsed:.2f} s after the close")
             finally:
                 if proc.poll() is None:
