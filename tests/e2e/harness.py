@@ -9,6 +9,7 @@ import os
 import shutil
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
@@ -80,6 +81,11 @@ class Prefix:
         subprocess.run(["wineserver", "-w"], env=env, check=False)
         subprocess.run(["wineserver", "-p"], env=env, check=False, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # The first program of a fresh wineserver starts Wine's background processes, which keep
+        # its standard handles open; let them inherit nothing a test reads to the end.
+        subprocess.run([WINE_RUN, "cmd", "/c", "exit"], env=env, check=False,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
 
     def stop(self):
         subprocess.run(["bash", WINE_PREFIX_SCRIPT, "stop", self.path], check=False)
@@ -274,6 +280,9 @@ def close_window(display, window):
 
 def crc64_of(crc64sum_cmd, path, env=None):
     """The publisher's own checksum tool, as the server's header carries it."""
-    out = subprocess.run(crc64sum_cmd + [path], check=True, capture_output=True, text=True,
-                         env=env)
-    return int(out.stdout.split()[0])
+    # A file rather than a pipe: a Wine background process may inherit the tool's output handle.
+    with tempfile.TemporaryFile() as out:
+        subprocess.run(crc64sum_cmd + [path], check=True, stdout=out, env=env,
+                       stdin=subprocess.DEVNULL)
+        out.seek(0)
+        return int(out.read().split()[0])
