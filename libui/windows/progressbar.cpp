@@ -59,6 +59,8 @@ extern "C" void uiProgressBarSetValue(uiProgressBar* p, int n) {
     uiprivLogLine("uiProgressBarSetValue: value out of range 0..100; clamped");
     n = n < 0 ? 0 : 100;
   }
+  // The bar already shows this value: setting it again would only repaint the same pixels.
+  if (n == p->value) return;
   p->value = n;
   // The themed bar animates towards a new value; stepping past it and back shows it at once.
   HWND hwnd = p->base.hwnd;

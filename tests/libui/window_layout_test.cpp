@@ -171,6 +171,55 @@ TEST_F(WindowTest, VerticalBoxGivesTheBarItsMinimumHeightAndTheAreaTheRest) {
   uiControlDestroy(uiControl(w));
 }
 
+// Counts the paints of one window (the common controls may paint inside PBM_SETPOS itself).
+WNDPROC counted_proc = nullptr;
+int paint_count = 0;
+LRESULT CALLBACK count_paints(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
+  if (message == WM_PAINT) ++paint_count;
+  return CallWindowProcW(counted_proc, hwnd, message, w, l);
+}
+
+// The status tick sets the bar 60 times a second whatever the download did; an unchanged value
+// must not repaint it each time.
+TEST_F(WindowTest, ProgressBarRepaintsOnlyWhenItsValueChanges) {
+  uiWindow* w = uiNewWindow("Downloader", 300, 169, 0);
+  uiBox* box = uiNewVerticalBox();
+  uiProgressBar* bar = uiNewProgressBar();
+  uiBoxAppend(box, uiControl(bar), 0);
+  uiWindowSetChild(w, uiControl(box));
+  uiControlShow(uiControl(w));
+  HWND bar_hwnd = hwnd_of(bar);
+  counted_proc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(bar_hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(count_paints)));
+  ASSERT_NE(counted_proc, nullptr);
+  uiProgressBarSetValue(bar, 42);
+  pump();
+
+  paint_count = 0;
+  for (int i = 0; i < 5; ++i) {
+    uiProgressBarSetValue(bar, 42);
+    pump();
+  }
+  EXPECT_EQ(paint_count, 0);
+  EXPECT_EQ(SendMessageW(bar_hwnd, PBM_GETPOS, 0, 0), 42);
+
+  uiProgressBarSetValue(bar, 43);
+  pump();
+  EXPECT_GT(paint_count, 0) << "a new value was not painted";
+  EXPECT_EQ(SendMessageW(bar_hwnd, PBM_GETPOS, 0, 0), 43);
+
+  uiProgressBarSetValue(bar, 100);
+  pump();
+  paint_count = 0;
+  uiProgressBarSetValue(bar, 100);
+  pump();
+  EXPECT_EQ(paint_count, 0);
+  EXPECT_EQ(SendMessageW(bar_hwnd, PBM_GETPOS, 0, 0), 100);
+  EXPECT_EQ(SendMessageW(bar_hwnd, PBM_GETRANGE, FALSE, 0), 100);
+  SetWindowLongPtrW(bar_hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(counted_proc));
+  uiControlDestroy(uiControl(w));
+}
+
 TEST_F(WindowTest, MarginsAndPaddingFollowTheDialogUnits) {
   uiWindow* w = uiNewWindow("margins", 400, 300, 0);
   uiWindowSetMargined(w, 1);
