@@ -156,7 +156,8 @@ class Faults(unittest.TestCase):
                             expect_err=["下载失败: stream did not contain valid UTF-8"])
 
     def test_oversized_head_reply(self):
-        self.run_to_install(self.serve("huge_head"), expect_err=["下载失败: "])
+        self.run_to_install(self.serve("huge_head"),
+                            expect_err=["下载失败: HEAD 响应过长（超过 65536 字节）"])
 
     def test_head_sent_one_byte_per_millisecond(self):
         self.run_to_install(self.serve("slow_head"))
