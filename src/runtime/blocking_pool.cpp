@@ -74,8 +74,8 @@ class BlockingPool {
     }
   }
 
-  std::mutex mutex_;
-  std::condition_variable cv_;
+  Mutex mutex_;
+  CondVar cv_;
   std::deque<BlockingJob> queue_;
   size_t threads_ = 0;
   size_t idle_ = 0;

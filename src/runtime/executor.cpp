@@ -64,7 +64,7 @@ class Executor {
     }
   }
 
-  std::mutex mutex_;
+  Mutex mutex_;
   std::deque<std::shared_ptr<TaskRecord>> queue_;
   std::vector<Parker*> sleepers_;
 };

@@ -1,6 +1,5 @@
 // The reactor's lock and its "async-io" thread, common to every platform.
 #include <chrono>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -11,8 +10,8 @@
 namespace quorvel::detail {
 namespace {
 
-std::mutex& reactor_mutex() {
-  static auto* mutex = new std::mutex();
+Mutex& reactor_mutex() {
+  static auto* mutex = new Mutex();
   return *mutex;
 }
 

@@ -13,7 +13,6 @@
 #include <winternl.h>
 
 #include <atomic>
-#include <mutex>
 
 #include "runtime/reactor.h"
 #include "runtime/reactor_backend.h"
@@ -61,7 +60,7 @@ struct AfdPollInfo {
 };
 
 HANDLE completion_port = nullptr;
-std::mutex sources_mutex;  // guards every Source's waiters and request states
+Mutex sources_mutex;  // guards every Source's waiters and request states
 
 }  // namespace
 

@@ -3,12 +3,12 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
+#include <chrono>
 #include <coroutine>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
+#include "runtime/sync.h"
 #include "runtime/task.h"
 
 namespace quorvel::detail {
@@ -25,8 +25,8 @@ struct TaskRecord : std::enable_shared_from_this<TaskRecord> {
   std::atomic<bool> cancelled{false};
   std::atomic<int> blocking_jobs{0};  // run_blocking jobs in flight; they may use frame memory
   std::atomic<bool> done{false};      // the frame is finished or destroyed
-  std::mutex done_mutex;              // with done_cv: cancel_task's wait for `done`
-  std::condition_variable done_cv;
+  Mutex done_mutex;                   // with done_cv: cancel_task's wait for `done`
+  CondVar done_cv;
 
   std::coroutine_handle<> root;
   bool owns_root = true;                 // spawned tasks own their root; block_on's caller does not
@@ -54,11 +54,13 @@ class Parker {
   void unpark();
 
  private:
+  static constexpr std::chrono::microseconds SPIN_TIME{50};
+  bool spin();
   void drive_reactor();
 
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  bool notified_ = false;
+  Mutex mutex_;
+  CondVar cv_;
+  std::atomic<bool> notified_{false};  // written under mutex_, read without it by spin()
   std::atomic<bool> in_reactor_{false};
 };
 

@@ -2,6 +2,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include "runtime/runtime_internal.h"
 
@@ -123,14 +124,25 @@ void Parker::drive_reactor() {
   reactor_unlock();
 }
 
-void Parker::park() {
-  {
-    std::lock_guard lock(mutex_);
-    if (notified_) {
+// Whether a wake-up arrived while this thread kept its processor for a short while. A blocking
+// job's result usually comes back within tens of microseconds; caught here, it spares both sides
+// the wake-up of a thread asleep in the reactor (a system call each, a wineserver round trip each
+// under Wine).
+bool Parker::spin() {
+  const auto until = std::chrono::steady_clock::now() + SPIN_TIME;
+  do {
+    if (notified_.load()) {
+      std::lock_guard lock(mutex_);
       notified_ = false;
-      return;
+      return true;
     }
-  }
+    std::this_thread::yield();
+  } while (std::chrono::steady_clock::now() < until);
+  return false;
+}
+
+void Parker::park() {
+  if (spin()) return;
   reactor_start();
   if (reactor_try_lock()) {
     drive_reactor();
@@ -139,7 +151,8 @@ void Parker::park() {
   // Another thread drives the reactor; should it let go, this thread takes over within 10 ms.
   std::unique_lock lock(mutex_);
   while (!notified_) {
-    if (cv_.wait_for(lock, std::chrono::milliseconds(10), [this] { return notified_; })) break;
+    if (cv_.wait_for(lock, std::chrono::milliseconds(10), [this] { return notified_.load(); }))
+      break;
     lock.unlock();
     if (reactor_try_lock()) {
       drive_reactor();
