@@ -1,6 +1,7 @@
 // Runtime threads: detached, with a 2 MiB stack, named for debuggers.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -8,5 +9,17 @@ namespace quorvel::detail {
 
 // Starts `body` on a new named thread that is never joined. False when the thread cannot be made.
 bool spawn_thread(const std::string& name, std::function<void()> body);
+
+// Sleeps at least `duration` (on Windows rounded up to whole milliseconds). Unlike the C++
+// library's sleep on MinGW, which waits on an event (a wineserver call under Wine), this is a
+// plain timed sleep.
+void pause_thread(std::chrono::microseconds duration);
+
+// Tests of the fallback paths: after `successes` more threads, every spawn_thread fails as if the
+// system had refused it. A negative value lifts the limit.
+void limit_thread_spawns_for_testing(int successes);
+
+// Used by spawn_thread: false when a test limit has run out (and then no thread is made).
+bool thread_spawn_allowed();
 
 }  // namespace quorvel::detail

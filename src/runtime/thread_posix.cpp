@@ -1,6 +1,7 @@
 #include <pthread.h>
 
 #include <memory>
+#include <thread>
 
 #include "runtime/thread.h"
 
@@ -22,6 +23,7 @@ void* thread_main(void* arg) {
 }  // namespace
 
 bool spawn_thread(const std::string& name, std::function<void()> body) {
+  if (!thread_spawn_allowed()) return false;
   auto start = std::make_unique<Start>(Start{std::move(body)});
   std::string thread_name = name;
   pthread_attr_t attr;
@@ -37,6 +39,10 @@ bool spawn_thread(const std::string& name, std::function<void()> body) {
   pthread_setname_np(thread, thread_name.substr(0, 15).c_str());
   start.release();
   return true;
+}
+
+void pause_thread(std::chrono::microseconds duration) {
+  std::this_thread::sleep_for(duration);
 }
 
 }  // namespace quorvel::detail

@@ -32,6 +32,7 @@ DWORD WINAPI thread_main(LPVOID arg) {
 }  // namespace
 
 bool spawn_thread(const std::string& name, std::function<void()> body) {
+  if (!thread_spawn_allowed()) return false;
   auto start = std::make_unique<Start>(Start{std::move(body)});
   // Created suspended and named by its creator, so the name is in place once this returns.
   HANDLE thread = CreateThread(nullptr, STACK_SIZE, thread_main, start.get(),
@@ -47,6 +48,10 @@ bool spawn_thread(const std::string& name, std::function<void()> body) {
   ResumeThread(thread);
   CloseHandle(thread);  // the thread runs on detached, never joined
   return true;
+}
+
+void pause_thread(std::chrono::microseconds duration) {
+  Sleep(static_cast<DWORD>(std::chrono::ceil<std::chrono::milliseconds>(duration).count()));
 }
 
 }  // namespace quorvel::detail

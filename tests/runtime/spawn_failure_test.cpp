@@ -1,0 +1,83 @@
+// A blocking thread that cannot be made lowers the pool's limit to the threads it has, and the
+// queued jobs still run on those. Its own program: the lowered limit stays for the process.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "runtime/runtime_internal.h"
+#include "runtime/task.h"
+#include "runtime/test_platform.h"
+#include "runtime/thread.h"
+
+namespace quorvel {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Gate {
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool open = false;
+  void wait() {
+    std::unique_lock lock(mutex);
+    cv.wait(lock, [this] { return open; });
+  }
+  void release() {
+    std::lock_guard lock(mutex);
+    open = true;
+    cv.notify_all();
+  }
+};
+
+Task<void> blocked_job(Gate* gate, std::atomic<int>* done) {
+  co_await run_blocking([gate] { gate->wait(); });
+  done->fetch_add(1);
+}
+
+Task<void> warm_up(std::atomic<int>* result) {
+  result->store(co_await run_blocking([] { return 1; }));
+}
+
+TEST(BlockingPool, AThreadThatCannotBeMadeLowersTheLimitAndTheJobsStillRun) {
+  // The executor, the reactor and the first blocking thread exist before the limit is set.
+  std::atomic<int> warmed{0};
+  TaskHandle first = spawn_task(warm_up(&warmed));
+  for (int i = 0; i < 2000 && warmed.load() == 0; ++i) std::this_thread::sleep_for(1ms);
+  ASSERT_EQ(warmed.load(), 1);
+  auto has_reactor_thread = [] {
+    for (const auto& name : test::thread_names()) {
+      if (name == "async-io") return true;
+    }
+    return false;
+  };
+  for (int i = 0; i < 2000 && !has_reactor_thread(); ++i) std::this_thread::sleep_for(1ms);
+  ASSERT_TRUE(has_reactor_thread());
+  ASSERT_EQ(detail::blocking_thread_limit_in_effect(), 500u);
+  detail::limit_thread_spawns_for_testing(1);
+
+  Gate gate;
+  std::atomic<int> done{0};
+  constexpr int JOBS = 30;
+  std::vector<TaskHandle> handles;
+  for (int i = 0; i < JOBS; ++i) handles.push_back(spawn_task(blocked_job(&gate, &done)));
+  // Both threads are held by the gate and the queue is long: growth is tried and refused.
+  for (int i = 0; i < 5000 && detail::blocking_thread_limit_in_effect() == 500u; ++i) {
+    std::this_thread::sleep_for(1ms);
+  }
+  EXPECT_EQ(detail::blocking_thread_limit_in_effect(), 2u);
+
+  gate.release();
+  for (int i = 0; i < 10000 && done.load() < JOBS; ++i) std::this_thread::sleep_for(1ms);
+  EXPECT_EQ(done.load(), JOBS);
+  detail::limit_thread_spawns_for_testing(-1);
+  for (auto& handle : handles) cancel_task(handle);
+  cancel_task(first);
+}
+
+}  // namespace
+}  // namespace quorvel
