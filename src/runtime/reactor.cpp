@@ -1,7 +1,6 @@
 // The reactor's lock and its "async-io" thread, common to every platform.
 #include <chrono>
 #include <string>
-#include <thread>
 
 #include "runtime/reactor_backend.h"
 #include "runtime/runtime_internal.h"
@@ -41,7 +40,7 @@ void async_io_loop() {
       sleeps = 0;
       continue;
     }
-    std::this_thread::sleep_for(BACKOFF[sleeps < BACKOFF_STEPS ? sleeps : BACKOFF_STEPS - 1]);
+    pause_thread(BACKOFF[sleeps < BACKOFF_STEPS ? sleeps : BACKOFF_STEPS - 1]);
     ++sleeps;
     uint64_t tick = reactor_ticks.load();
     if (tick == last_tick && reactor_try_lock()) {
