@@ -54,13 +54,14 @@ class Parker {
   void unpark();
 
  private:
-  static constexpr std::chrono::microseconds SPIN_TIME{50};
-  bool spin();
+  // Socket events of other tasks wait at most this long while this thread does.
+  static constexpr std::chrono::milliseconds BLOCKING_WAIT{1};
+  bool wait_for_blocking_job();
   void drive_reactor();
 
   Mutex mutex_;
   CondVar cv_;
-  std::atomic<bool> notified_{false};  // written under mutex_, read without it by spin()
+  std::atomic<bool> notified_{false};  // written under mutex_
   std::atomic<bool> in_reactor_{false};
 };
 

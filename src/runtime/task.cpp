@@ -2,7 +2,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 
 #include "runtime/runtime_internal.h"
 
@@ -14,6 +13,8 @@ std::atomic<int> block_on_count{0};
 namespace {
 
 thread_local TaskRecord* current_task = nullptr;
+// Whether the task this thread ran last suspended to wait for a blocking job.
+thread_local bool awaiting_blocking_job = false;
 
 void schedule(const std::shared_ptr<TaskRecord>& task) {
   if (task->parker) {
@@ -89,12 +90,14 @@ void run_claimed(const std::shared_ptr<TaskRecord>& task) {
 std::shared_ptr<TaskRecord> suspend_current(std::coroutine_handle<> suspended) {
   if (current_task == nullptr) fatal("a runtime wait was used outside a task");
   current_task->resume_point = suspended;
+  awaiting_blocking_job = false;
   return current_task->shared_from_this();
 }
 
 void submit_blocking(void (*run)(void*), void* context, std::coroutine_handle<> suspended) {
   std::shared_ptr<TaskRecord> task = suspend_current(suspended);
   task->blocking_jobs.fetch_add(1);
+  awaiting_blocking_job = true;
   blocking_submit(BlockingJob{run, context, std::move(task)});
 }
 
@@ -124,25 +127,19 @@ void Parker::drive_reactor() {
   reactor_unlock();
 }
 
-// Whether a wake-up arrived while this thread kept its processor for a short while. A blocking
-// job's result usually comes back within tens of microseconds; caught here, it spares both sides
-// the wake-up of a thread asleep in the reactor (a system call each, a wineserver round trip each
-// under Wine).
-bool Parker::spin() {
-  const auto until = std::chrono::steady_clock::now() + SPIN_TIME;
-  do {
-    if (notified_.load()) {
-      std::lock_guard lock(mutex_);
-      notified_ = false;
-      return true;
-    }
-    std::this_thread::yield();
-  } while (std::chrono::steady_clock::now() < until);
-  return false;
+// Whether the wake-up came within BLOCKING_WAIT, spent asleep on this parker's own condition
+// variable. A blocking job's result usually comes back within tens of microseconds: taken here, it
+// spares both sides the wake-up of a thread asleep in the reactor, a system call each (a wineserver
+// round trip each under Wine).
+bool Parker::wait_for_blocking_job() {
+  std::unique_lock lock(mutex_);
+  if (!cv_.wait_for(lock, BLOCKING_WAIT, [this] { return notified_.load(); })) return false;
+  notified_ = false;
+  return true;
 }
 
 void Parker::park() {
-  if (spin()) return;
+  if (std::exchange(awaiting_blocking_job, false) && wait_for_blocking_job()) return;
   reactor_start();
   if (reactor_try_lock()) {
     drive_reactor();
