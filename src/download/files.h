@@ -1,6 +1,6 @@
 // The few file operations the download needs, on paths given as UTF-8. Every file is opened shared
 // for reading, writing and deletion, so another program (or a retry deleting the files) is never
-// locked out. Calls block: the download runs them on the blocking pool.
+// locked out. Calls block: the download runs them on the blocking pool, all but its body writes.
 #pragma once
 
 #include <cstddef>
