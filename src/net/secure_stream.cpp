@@ -110,9 +110,9 @@ struct SecureStream::Session {
       SecBufferDesc input{SECBUFFER_VERSION, 0, nullptr};
       SecBuffer token{0, SECBUFFER_EMPTY, nullptr};
       SecBufferDesc output{SECBUFFER_VERSION, 1, &token};
-      SECURITY_STATUS status =
-          InitializeSecurityContextW(credentials.get(), nullptr, target(), CONTEXT_REQUIREMENTS, 0,
-                                     0, &input, 0, context.out(), &output, &attributes, nullptr);
+      SECURITY_STATUS status = sspi().InitializeSecurityContextW(
+          credentials.get(), nullptr, target(), CONTEXT_REQUIREMENTS, 0, 0, &input, 0,
+          context.out(), &output, &attributes, nullptr);
       ContextBuffer owned(token.pvBuffer);
       if (status != SEC_I_CONTINUE_NEEDED) co_return Error::os(status);
       context.adopt();
@@ -140,7 +140,7 @@ struct SecureStream::Session {
                           {0, SECBUFFER_ALERT, nullptr},
                           {0, SECBUFFER_EMPTY, nullptr}};
       SecBufferDesc output{SECBUFFER_VERSION, 3, out};
-      SECURITY_STATUS status = InitializeSecurityContextW(
+      SECURITY_STATUS status = sspi().InitializeSecurityContextW(
           credentials.get(), context.get(), target(), CONTEXT_REQUIREMENTS, 0, 0, &input, 0,
           nullptr, &output, &attributes, nullptr);
       ContextBuffer owned[3] = {ContextBuffer(out[0].pvBuffer), ContextBuffer(out[1].pvBuffer),
@@ -164,7 +164,7 @@ struct SecureStream::Session {
       validated = true;
     }
     SECURITY_STATUS status =
-        QueryContextAttributesW(context.get(), SECPKG_ATTR_STREAM_SIZES, &sizes);
+        sspi().QueryContextAttributesW(context.get(), SECPKG_ATTR_STREAM_SIZES, &sizes);
     if (status != SEC_E_OK) co_return Error::os(status);
     state = State::Streaming;
     co_return success();
@@ -213,7 +213,7 @@ Task<Result<size_t>> SecureStream::read(std::span<uint8_t> buffer) {
         {0, SECBUFFER_EMPTY, nullptr},
         {0, SECBUFFER_EMPTY, nullptr}};
     SecBufferDesc message{SECBUFFER_VERSION, 4, buffers};
-    SECURITY_STATUS status = DecryptMessage(s.context.get(), &message, 0, nullptr);
+    SECURITY_STATUS status = sspi().DecryptMessage(s.context.get(), &message, 0, nullptr);
     if (status == SEC_E_INCOMPLETE_MESSAGE) {
       auto got = co_await s.receive();
       if (!got) co_return got.take_error();
@@ -261,7 +261,7 @@ Task<Result<size_t>> SecureStream::write(std::span<const uint8_t> bytes) {
       {s.sizes.cbTrailer, SECBUFFER_STREAM_TRAILER, record + s.sizes.cbHeader + n},
       {0, SECBUFFER_EMPTY, nullptr}};
   SecBufferDesc message{SECBUFFER_VERSION, 4, buffers};
-  SECURITY_STATUS status = EncryptMessage(s.context.get(), 0, &message, 0);
+  SECURITY_STATUS status = sspi().EncryptMessage(s.context.get(), 0, &message, 0);
   if (status != SEC_E_OK) {
     s.outgoing.resize(offset);
     co_return Error::os(status);
@@ -282,14 +282,14 @@ Task<Result<void>> SecureStream::close() {
     DWORD shutdown = SCHANNEL_SHUTDOWN;
     SecBuffer control{sizeof(shutdown), SECBUFFER_TOKEN, &shutdown};
     SecBufferDesc control_desc{SECBUFFER_VERSION, 1, &control};
-    SECURITY_STATUS status = ApplyControlToken(s.context.get(), &control_desc);
+    SECURITY_STATUS status = sspi().ApplyControlToken(s.context.get(), &control_desc);
     if (status != SEC_E_OK) co_return Error::os(status);
     SecBuffer token{0, SECBUFFER_TOKEN, nullptr};
     SecBufferDesc output{SECBUFFER_VERSION, 1, &token};
     ULONG attributes = 0;
-    status = InitializeSecurityContextW(s.credentials.get(), s.context.get(), s.target(),
-                                        CONTEXT_REQUIREMENTS, 0, 0, nullptr, 0, nullptr, &output,
-                                        &attributes, nullptr);
+    status = sspi().InitializeSecurityContextW(s.credentials.get(), s.context.get(), s.target(),
+                                               CONTEXT_REQUIREMENTS, 0, 0, nullptr, 0, nullptr,
+                                               &output, &attributes, nullptr);
     ContextBuffer owned(token.pvBuffer);
     if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED) co_return Error::os(status);
     s.queue(token);
@@ -320,8 +320,10 @@ Task<Result<std::unique_ptr<SecureStream>>> tls_connect(TlsClientSettings settin
   }
 
   SchannelCredentials credentials(protocol_mask(session->settings), structure);
-  SECURITY_STATUS status = AcquireCredentialsHandleA(
-      nullptr, const_cast<char*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND, nullptr,
+  auto functions = load_security_functions();
+  if (!functions) co_return functions.take_error();
+  SECURITY_STATUS status = sspi().AcquireCredentialsHandleW(
+      nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr,
       credentials.auth_data(), nullptr, nullptr, session->credentials.put(), nullptr);
   if (status != SEC_E_OK) {
     session->credentials.forget();

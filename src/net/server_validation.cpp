@@ -94,7 +94,7 @@ Result<Validation> verify_server_chain(CtxtHandle* context, HCERTSTORE extra_roo
                                        bool final_step) {
   PCCERT_CONTEXT raw_cert = nullptr;
   SECURITY_STATUS status =
-      QueryContextAttributesW(context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &raw_cert);
+      sspi().QueryContextAttributesW(context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &raw_cert);
   if (status != SEC_E_OK) {
     if (!final_step) return Validation::Postponed;
     return Error::os(status);

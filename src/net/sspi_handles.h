@@ -2,11 +2,11 @@
 // and never an unset one.
 #pragma once
 
-#define SCHANNEL_USE_BLACKLISTS
 #include <windows.h>
 #include <winternl.h>
-#define SECURITY_WIN32
-#include <security.h>
+
+#include "net/sspi.h"
+// After sspi.h, which sets up the security headers.
 #include <wincrypt.h>
 
 #include <utility>
@@ -19,7 +19,7 @@ class CredentialsHandle {
   CredentialsHandle(const CredentialsHandle&) = delete;
   CredentialsHandle& operator=(const CredentialsHandle&) = delete;
   ~CredentialsHandle() {
-    if (valid_) FreeCredentialsHandle(&handle_);
+    if (valid_) sspi().FreeCredentialsHandle(&handle_);
   }
   CredHandle* put() { return valid_ = true, &handle_; }  // before the acquiring call
   void forget() { valid_ = false; }                      // when that call failed
@@ -36,7 +36,7 @@ class SecurityContext {
   SecurityContext(const SecurityContext&) = delete;
   SecurityContext& operator=(const SecurityContext&) = delete;
   ~SecurityContext() {
-    if (valid_) DeleteSecurityContext(&handle_);
+    if (valid_) sspi().DeleteSecurityContext(&handle_);
   }
   bool valid() const { return valid_; }
   CtxtHandle* get() { return valid_ ? &handle_ : nullptr; }
@@ -55,7 +55,7 @@ class ContextBuffer {
   ContextBuffer(const ContextBuffer&) = delete;
   ContextBuffer& operator=(const ContextBuffer&) = delete;
   ~ContextBuffer() {
-    if (p_) FreeContextBuffer(p_);
+    if (p_) sspi().FreeContextBuffer(p_);
   }
 
  private:

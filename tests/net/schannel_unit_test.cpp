@@ -2,11 +2,42 @@
 // the judgement of a chain's trust status.
 #include <gtest/gtest.h>
 
+#include <cwctype>
+#include <string>
+
 #include "net/schannel_credentials.h"
 #include "net/server_validation.h"
+#include "net/sspi.h"
 
 namespace quorvel {
 namespace {
+
+std::wstring lowercase(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+  return text;
+}
+
+TEST(SecurityFunctions, AreLoadedOnceFromTheSystemDirectory) {
+  auto first = load_security_functions();
+  ASSERT_TRUE(first) << error_text(first.error());
+  auto second = load_security_functions();
+  ASSERT_TRUE(second);
+  EXPECT_EQ(*first, *second);
+  EXPECT_EQ(&sspi(), *first);
+  EXPECT_NE(sspi().InitializeSecurityContextW, nullptr);
+  EXPECT_NE(sspi().DecryptMessage, nullptr);
+
+  HMODULE module = GetModuleHandleW(L"secur32.dll");
+  ASSERT_NE(module, nullptr);
+  wchar_t file[MAX_PATH];
+  const DWORD file_length = GetModuleFileNameW(module, file, MAX_PATH);
+  wchar_t directory[MAX_PATH];
+  const UINT directory_length = GetSystemDirectoryW(directory, MAX_PATH);
+  ASSERT_GT(file_length, 0u);
+  ASSERT_GT(directory_length, 0u);
+  EXPECT_EQ(lowercase(std::wstring(file, file_length)),
+            lowercase(std::wstring(directory, directory_length) + L"\\secur32.dll"));
+}
 
 TEST(CredentialStructure, Windows10Build17763AndLaterGetSchCredentials) {
   EXPECT_EQ(credential_structure_for(WindowsVersion{10, 0, 17763}),
