@@ -102,23 +102,13 @@ def wineserver_pid(prefix_path):
     raise RuntimeError("no wineserver for " + prefix_path)
 
 
-class Sampled:
-    """A Windows program under Wine whose output lines are kept with the time they arrived and the
-    CPU seconds (process + wineserver) read at that moment."""
+class Sampled(harness.Run):
+    """A program run whose lines also carry the CPU seconds (process + wineserver, and per thread)
+    read when each line arrived."""
 
     def __init__(self, args, prefix, server_pid):
-        self.server_pid = server_pid
-        self.lines = []  # (seconds since start, stream, text, cpu seconds)
-        self.lock = threading.Lock()
-        self.cpu_start = None
-        self.started = time.monotonic()
-        self.proc = subprocess.Popen([harness.WINE_RUN] + args, env=prefix.env(),
-                                     stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE, cwd=prefix.temp_dir)
-        self.readers = [threading.Thread(target=self._read, args=(s, n), daemon=True)
-                        for s, n in ((self.proc.stdout, "out"), (self.proc.stderr, "err"))]
-        for r in self.readers:
-            r.start()
+        self.server_pid = server_pid  # before the readers start sampling
+        super().__init__(args[0], prefix, args=args[1:])
 
     def cpu(self):
         own = process_cpu(self.proc.pid)
@@ -127,49 +117,29 @@ class Sampled:
             return None
         return own + server
 
-    def _read(self, stream, name):
-        for raw in iter(stream.readline, b""):
-            cpu = self.cpu()
-            threads = thread_cpu(self.proc.pid)
-            threads["wineserver"] = process_cpu(self.server_pid)
-            at = time.monotonic() - self.started
-            text = raw.decode("utf-8", errors="replace").rstrip("\r\n")
-            with self.lock:
-                self.lines.append((at, name, text, cpu, threads))
+    def sample(self):
+        threads = thread_cpu(self.proc.pid)
+        threads["wineserver"] = process_cpu(self.server_pid)
+        return self.cpu(), threads
+
+    def _sample_of(self, text):
+        with self.lock:
+            for (_, _, t), sample in zip(self.lines, self.samples):
+                if t.startswith(text):
+                    return sample
+        return None
 
     def line(self, text):
         """(time, cpu) of the first line that starts with text, or None."""
-        with self.lock:
-            for at, _, t, cpu, _ in self.lines:
-                if t.startswith(text):
-                    return at, cpu
-        return None
+        at = self.when(text)
+        sample = self._sample_of(text)
+        return None if at is None or sample is None else (at, sample[0])
 
     def threads_between(self, first, last):
         """CPU seconds per thread name (and the wineserver's) between two lines."""
-        with self.lock:
-            a = next(th for _, _, t, _, th in self.lines if t.startswith(first))
-            b = next(th for _, _, t, _, th in self.lines if t.startswith(last))
+        a = self._sample_of(first)[1]
+        b = self._sample_of(last)[1]
         return {k: v - a.get(k, 0.0) for k, v in b.items() if v - a.get(k, 0.0) > 0}
-
-    def wait(self, timeout):
-        try:
-            code = self.proc.wait(timeout)
-        except subprocess.TimeoutExpired:
-            self.kill()
-            raise
-        for r in self.readers:
-            r.join(5)
-        return code
-
-    def kill(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait(10)
-
-    def transcript(self):
-        with self.lock:
-            return "\n".join(f"{at:7.2f} {n}: {t}" for at, n, t, _, _ in self.lines)
 
 
 # ---------------------------------------------------------------------------------------------

@@ -179,15 +179,18 @@ def crop_rgb(png, x, y, w, h):
 
 
 class Run:
-    """One run of the bootstrapper; every line it prints is kept with the time it arrived."""
+    """One run of a program under Wine; every line it prints is kept with the time it arrived and
+    with what sample() returned at that moment."""
 
-    def __init__(self, exe, prefix, display=None, extra_env=None):
+    def __init__(self, exe, prefix, display=None, extra_env=None, args=()):
         env = prefix.env(display)
         env.update(extra_env or {})
         self.started = time.monotonic()
-        self.proc = subprocess.Popen([WINE_RUN, exe], env=env, stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE, cwd=prefix.temp_dir)
+        self.proc = subprocess.Popen([WINE_RUN, exe, *args], env=env, stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                     cwd=prefix.temp_dir)
         self.lines = []  # (seconds since start, "out" | "err", text)
+        self.samples = []  # sample() as each line arrived, index for index with lines
         self.lock = threading.Lock()
         self.readers = [threading.Thread(target=self._read, args=(self.proc.stdout, "out")),
                         threading.Thread(target=self._read, args=(self.proc.stderr, "err"))]
@@ -196,11 +199,18 @@ class Run:
             r.start()
         self.ended = None
 
+    def sample(self):
+        """Taken on the reader thread as each line arrives; the benchmarks read CPU counters here."""
+        return None
+
     def _read(self, stream, name):
         for raw in iter(stream.readline, b""):
+            extra = self.sample()
+            at = time.monotonic() - self.started
             text = raw.decode("utf-8", errors="replace").rstrip("\r\n")
             with self.lock:
-                self.lines.append((time.monotonic() - self.started, name, text))
+                self.lines.append((at, name, text))
+                self.samples.append(extra)
 
     def out(self):
         with self.lock:
