@@ -466,6 +466,16 @@ class Bench:
             screen.close()
         self.results["paint"] = paired(runs, 0)
         self.results["idle"] = paired(runs, 1)
+        # What the program does before its window that the baseline does not: the display query.
+        queries = []
+        for _ in range(self.runs):
+            out = subprocess.run([harness.WINE_RUN, os.path.join(self.suite, "display_query.exe")],
+                                 env=self.prefix.env(), stdin=subprocess.DEVNULL,
+                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=60,
+                                 check=True).stdout.decode()
+            queries.append(float(re.search(r"find_primary_output ([0-9.]+) ms", out).group(1)))
+        self.note(f"  display query alone (find_primary_output, in-process): median "
+                  f"{statistics.median(queries):.0f} ms of {len(queries)} runs")
 
     # -- size, verify memory, interruption, checksum ----------------------------------------------
 
