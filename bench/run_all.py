@@ -62,22 +62,25 @@ def process_cpu(pid):
     return (int(fields[11]) + int(fields[12])) / CLK_TCK
 
 
+def thread_files(pid, name):
+    """(thread id, text of /proc/PID/task/TID/NAME) for each living thread of a process."""
+    try:
+        tids = os.listdir(f"/proc/{pid}/task")
+    except FileNotFoundError:
+        return
+    for tid in tids:
+        try:
+            with open(f"/proc/{pid}/task/{tid}/{name}") as f:
+                yield tid, f.read()
+        except (FileNotFoundError, ProcessLookupError):
+            continue
+
+
 def run_time_by_thread(pid):
     """Nanoseconds each living thread of a process has run, by thread id, from the scheduler's own
     accounting (schedstat): exact, where utime and stime move in steps of 1/CLK_TCK s, which over a
     few seconds of an idle program is several per cent of the figure."""
-    out = {}
-    try:
-        tids = os.listdir(f"/proc/{pid}/task")
-    except FileNotFoundError:
-        return out
-    for tid in tids:
-        try:
-            with open(f"/proc/{pid}/task/{tid}/schedstat") as f:
-                out[(pid, tid)] = int(f.read().split()[0])
-        except (FileNotFoundError, ProcessLookupError):
-            continue
-    return out
+    return {(pid, tid): int(text.split()[0]) for tid, text in thread_files(pid, "schedstat")}
 
 
 def run_time_between(before, after):
@@ -90,16 +93,7 @@ def thread_cpu(pid):
     """CPU seconds of each living thread of a process, summed by thread name (numbers dropped, so
     that "blocking-3" and "blocking-4" count together)."""
     out = {}
-    try:
-        tids = os.listdir(f"/proc/{pid}/task")
-    except FileNotFoundError:
-        return out
-    for tid in tids:
-        try:
-            with open(f"/proc/{pid}/task/{tid}/stat") as f:
-                stat = f.read()
-        except FileNotFoundError:
-            continue
+    for _, stat in thread_files(pid, "stat"):
         name = re.sub(r"-\d+$", "-N", stat[stat.index("(") + 1:stat.rindex(")")])
         fields = stat.rsplit(")", 1)[1].split()
         out[name] = out.get(name, 0.0) + (int(fields[11]) + int(fields[12])) / CLK_TCK

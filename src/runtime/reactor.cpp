@@ -1,7 +1,10 @@
-// The reactor's lock and its "async-io" thread, common to every platform.
+// The reactor's lock, its "async-io" thread and the registration's lifetime, common to every
+// platform.
 #include <chrono>
 #include <string>
+#include <utility>
 
+#include "runtime/reactor.h"
 #include "runtime/reactor_backend.h"
 #include "runtime/runtime_internal.h"
 #include "runtime/thread.h"
@@ -104,3 +107,20 @@ uint64_t reactor_reacts_on_this_thread() {
 }
 
 }  // namespace quorvel::detail
+
+namespace quorvel {
+
+// deregister() is the back-end's own.
+SocketRegistration& SocketRegistration::operator=(SocketRegistration&& other) noexcept {
+  if (this != &other) {
+    deregister();
+    source_ = std::move(other.source_);
+  }
+  return *this;
+}
+
+SocketRegistration::~SocketRegistration() {
+  deregister();
+}
+
+}  // namespace quorvel

@@ -213,16 +213,4 @@ void SocketRegistration::deregister() noexcept {
   source_.reset();
 }
 
-SocketRegistration& SocketRegistration::operator=(SocketRegistration&& other) noexcept {
-  if (this != &other) {
-    deregister();
-    source_ = std::move(other.source_);
-  }
-  return *this;
-}
-
-SocketRegistration::~SocketRegistration() {
-  deregister();
-}
-
 }  // namespace quorvel

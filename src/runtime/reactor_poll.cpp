@@ -149,16 +149,4 @@ void SocketRegistration::deregister() noexcept {
   detail::backend_notify();
 }
 
-SocketRegistration& SocketRegistration::operator=(SocketRegistration&& other) noexcept {
-  if (this != &other) {
-    deregister();
-    source_ = std::move(other.source_);
-  }
-  return *this;
-}
-
-SocketRegistration::~SocketRegistration() {
-  deregister();
-}
-
 }  // namespace quorvel
