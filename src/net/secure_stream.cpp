@@ -307,21 +307,22 @@ Task<Result<std::unique_ptr<SecureStream>>> tls_connect(TlsClientSettings settin
   session->settings = std::move(settings);
   session->structure = structure;
 
-  session->extra_roots = CertStore(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
+  auto functions = load_security_functions();
+  if (!functions) co_return functions.take_error();
+  session->extra_roots =
+      CertStore(crypt32().CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
   if (!session->extra_roots.get()) co_return Error::os(static_cast<int32_t>(GetLastError()));
   for (const auto& der : session->settings.extra_roots) {
-    CertContext root(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
-                                                  static_cast<DWORD>(der.size())));
+    CertContext root(crypt32().CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
+                                                            static_cast<DWORD>(der.size())));
     if (!root.get() ||
-        !CertAddCertificateContextToStore(session->extra_roots.get(), root.get(),
-                                          CERT_STORE_ADD_REPLACE_EXISTING, nullptr)) {
+        !crypt32().CertAddCertificateContextToStore(session->extra_roots.get(), root.get(),
+                                                    CERT_STORE_ADD_REPLACE_EXISTING, nullptr)) {
       co_return Error::os(static_cast<int32_t>(GetLastError()));
     }
   }
 
   SchannelCredentials credentials(protocol_mask(session->settings), structure);
-  auto functions = load_security_functions();
-  if (!functions) co_return functions.take_error();
   SECURITY_STATUS status = sspi().AcquireCredentialsHandleW(
       nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr,
       credentials.auth_data(), nullptr, nullptr, session->credentials.put(), nullptr);

@@ -37,11 +37,11 @@ bool chain_contains_any(PCCERT_CHAIN_CONTEXT chain, HCERTSTORE store) {
   for (DWORD i = 0; i < last->cElement; ++i) {
     PCCERT_CONTEXT element = last->rgpElement[i]->pCertContext;
     PCCERT_CONTEXT candidate = nullptr;
-    while ((candidate = CertEnumCertificatesInStore(store, candidate)) != nullptr) {
+    while ((candidate = crypt32().CertEnumCertificatesInStore(store, candidate)) != nullptr) {
       if (candidate->cbCertEncoded == element->cbCertEncoded &&
           std::memcmp(candidate->pbCertEncoded, element->pbCertEncoded, element->cbCertEncoded) ==
               0) {
-        CertFreeCertificateContext(candidate);
+        crypt32().CertFreeCertificateContext(candidate);
         return true;
       }
     }
@@ -106,14 +106,14 @@ Result<Validation> verify_server_chain(CtxtHandle* context, HCERTSTORE extra_roo
   CertStore duplicated;
   HCERTSTORE additional = extra_roots;
   if (cert.get()->hCertStore) {
-    duplicated = CertStore(CertDuplicateStore(cert.get()->hCertStore));
+    duplicated = CertStore(crypt32().CertDuplicateStore(cert.get()->hCertStore));
     additional = duplicated.get();
     PCCERT_CONTEXT root = nullptr;
-    while ((root = CertEnumCertificatesInStore(extra_roots, root)) != nullptr) {
-      if (!CertAddCertificateContextToStore(additional, root, CERT_STORE_ADD_REPLACE_EXISTING,
-                                            nullptr)) {
+    while ((root = crypt32().CertEnumCertificatesInStore(extra_roots, root)) != nullptr) {
+      if (!crypt32().CertAddCertificateContextToStore(additional, root,
+                                                      CERT_STORE_ADD_REPLACE_EXISTING, nullptr)) {
         Error error = last_error();
-        CertFreeCertificateContext(root);
+        crypt32().CertFreeCertificateContext(root);
         return error;
       }
     }
@@ -129,8 +129,8 @@ Result<Validation> verify_server_chain(CtxtHandle* context, HCERTSTORE extra_roo
   chain_para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
 
   PCCERT_CHAIN_CONTEXT raw_chain = nullptr;
-  if (!CertGetCertificateChain(nullptr, cert.get(), nullptr, additional, &chain_para, CHAIN_FLAGS,
-                               nullptr, &raw_chain)) {
+  if (!crypt32().CertGetCertificateChain(nullptr, cert.get(), nullptr, additional, &chain_para,
+                                         CHAIN_FLAGS, nullptr, &raw_chain)) {
     return last_error();
   }
   CertChain chain(raw_chain);
@@ -154,8 +154,8 @@ Result<Validation> verify_server_chain(CtxtHandle* context, HCERTSTORE extra_roo
   policy_para.pvExtraPolicyPara = &ssl_para;
   CERT_CHAIN_POLICY_STATUS policy_status{};
   policy_status.cbSize = sizeof(policy_status);
-  if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.get(), &policy_para,
-                                        &policy_status)) {
+  if (!crypt32().CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.get(), &policy_para,
+                                                  &policy_status)) {
     return last_error();
   }
 
@@ -176,8 +176,8 @@ Result<Validation> verify_server_chain(CtxtHandle* context, HCERTSTORE extra_roo
     ssl_para.fdwChecks = IGNORE_REVOCATION_CHECK;
     policy_status = {};
     policy_status.cbSize = sizeof(policy_status);
-    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.get(), &policy_para,
-                                          &policy_status)) {
+    if (!crypt32().CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.get(),
+                                                    &policy_para, &policy_status)) {
       return last_error();
     }
     verdict = static_cast<int32_t>(policy_status.dwError);

@@ -11,21 +11,57 @@ namespace quorvel {
 namespace {
 
 std::atomic<const SecurityFunctionTableW*> loaded{nullptr};
+CertificateFunctions certificate_functions;  // written once, before `loaded` is published
 detail::Mutex loading;
 
-Result<const SecurityFunctionTableW*> load_from_system_directory() {
+Error last_error() {
+  return Error::os(static_cast<int32_t>(GetLastError()));
+}
+
+// By full path, so that its own imports are then looked up beside it, not in the program's folder.
+// Never freed: the functions stay in use until the process ends.
+Result<HMODULE> load_system_library(const wchar_t* name) {
   wchar_t directory[MAX_PATH];
   const UINT length = GetSystemDirectoryW(directory, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return Error::os(static_cast<int32_t>(GetLastError()));
+  if (length == 0 || length >= MAX_PATH) return last_error();
   std::wstring path(directory, length);
-  path += L"\\secur32.dll";
-  // Its own imports are then looked up beside it, not in the program's folder. Never freed: the
-  // table stays in use until the process ends.
+  path += L"\\";
+  path += name;
   HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-  if (module == nullptr) return Error::os(static_cast<int32_t>(GetLastError()));
-  auto init = reinterpret_cast<INIT_SECURITY_INTERFACE_W>(
-      reinterpret_cast<void*>(GetProcAddress(module, "InitSecurityInterfaceW")));
-  if (init == nullptr) return Error::os(static_cast<int32_t>(GetLastError()));
+  if (module == nullptr) return last_error();
+  return module;
+}
+
+template <typename Function>
+bool find(HMODULE module, const char* name, Function& function) {
+  function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+  return function != nullptr;
+}
+
+Result<CertificateFunctions> load_certificate_functions() {
+  auto module = load_system_library(L"crypt32.dll");
+  if (!module) return module.take_error();
+  CertificateFunctions f;
+  const HMODULE m = *module;
+  if (!find(m, "CertOpenStore", f.CertOpenStore) || !find(m, "CertCloseStore", f.CertCloseStore) ||
+      !find(m, "CertDuplicateStore", f.CertDuplicateStore) ||
+      !find(m, "CertCreateCertificateContext", f.CertCreateCertificateContext) ||
+      !find(m, "CertFreeCertificateContext", f.CertFreeCertificateContext) ||
+      !find(m, "CertAddCertificateContextToStore", f.CertAddCertificateContextToStore) ||
+      !find(m, "CertEnumCertificatesInStore", f.CertEnumCertificatesInStore) ||
+      !find(m, "CertGetCertificateChain", f.CertGetCertificateChain) ||
+      !find(m, "CertFreeCertificateChain", f.CertFreeCertificateChain) ||
+      !find(m, "CertVerifyCertificateChainPolicy", f.CertVerifyCertificateChainPolicy)) {
+    return last_error();
+  }
+  return f;
+}
+
+Result<const SecurityFunctionTableW*> load_sspi_table() {
+  auto module = load_system_library(L"secur32.dll");
+  if (!module) return module.take_error();
+  INIT_SECURITY_INTERFACE_W init = nullptr;
+  if (!find(*module, "InitSecurityInterfaceW", init)) return last_error();
   const SecurityFunctionTableW* table = init();
   if (table == nullptr) return Error::os(ERROR_PROC_NOT_FOUND);
   return table;
@@ -37,13 +73,22 @@ Result<const SecurityFunctionTableW*> load_security_functions() {
   if (const SecurityFunctionTableW* table = loaded.load(std::memory_order_acquire)) return table;
   std::lock_guard lock(loading);
   if (const SecurityFunctionTableW* table = loaded.load(std::memory_order_acquire)) return table;
-  auto table = load_from_system_directory();
-  if (table) loaded.store(*table, std::memory_order_release);
+  auto certificates = load_certificate_functions();
+  if (!certificates) return certificates.take_error();
+  auto table = load_sspi_table();
+  if (!table) return table;
+  certificate_functions = *certificates;
+  loaded.store(*table, std::memory_order_release);
   return table;
 }
 
 const SecurityFunctionTableW& sspi() {
   return *loaded.load(std::memory_order_acquire);
+}
+
+const CertificateFunctions& crypt32() {
+  (void)loaded.load(std::memory_order_acquire);  // pairs with the publication above
+  return certificate_functions;
 }
 
 }  // namespace quorvel

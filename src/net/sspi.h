@@ -1,23 +1,40 @@
-// The SSPI entry points, taken from secur32.dll in the system directory when the first connection
-// needs them. Importing secur32 would run its provider set-up (Kerberos, NTLM) before main on every
-// start, 50-75 ms under Wine before the window can show, and would let Windows look for the DLL in
-// the program's own folder first, typically the user's downloads.
+// The SSPI entry points of secur32.dll and the certificate functions of crypt32.dll, both taken
+// from the system directory when the first connection needs them. Importing them would run their
+// set-up before main on every start (secur32's providers, Kerberos and NTLM, 50-75 ms under Wine;
+// crypt32 10-15 ms) before the window can show, and would let Windows look for them in the
+// program's own folder first, typically the user's downloads.
 #pragma once
 
 #define SCHANNEL_USE_BLACKLISTS
 #include <windows.h>
 #define SECURITY_WIN32
 #include <security.h>
+#include <wincrypt.h>
 
 #include "runtime/error.h"
 
 namespace quorvel {
 
-// Loads the DLL once; a failure is reported to this caller and tried again by the next one.
+// The crypt32 functions the TLS client uses, under their own names.
+struct CertificateFunctions {
+  decltype(&::CertOpenStore) CertOpenStore;
+  decltype(&::CertCloseStore) CertCloseStore;
+  decltype(&::CertDuplicateStore) CertDuplicateStore;
+  decltype(&::CertCreateCertificateContext) CertCreateCertificateContext;
+  decltype(&::CertFreeCertificateContext) CertFreeCertificateContext;
+  decltype(&::CertAddCertificateContextToStore) CertAddCertificateContextToStore;
+  decltype(&::CertEnumCertificatesInStore) CertEnumCertificatesInStore;
+  decltype(&::CertGetCertificateChain) CertGetCertificateChain;
+  decltype(&::CertFreeCertificateChain) CertFreeCertificateChain;
+  decltype(&::CertVerifyCertificateChainPolicy) CertVerifyCertificateChainPolicy;
+};
+
+// Loads both DLLs once; a failure is reported to this caller and tried again by the next one.
 Result<const SecurityFunctionTableW*> load_security_functions();
 
-// The table, for code that runs only after load_security_functions() succeeded (the owners of
-// SSPI handles, the TLS stream).
+// The tables, for code that runs only after load_security_functions() succeeded (the owners of
+// SSPI and certificate handles, the TLS stream, the server's validation).
 const SecurityFunctionTableW& sspi();
+const CertificateFunctions& crypt32();
 
 }  // namespace quorvel

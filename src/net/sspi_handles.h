@@ -71,7 +71,7 @@ class CertStore {
     return *this;
   }
   ~CertStore() {
-    if (store_) CertCloseStore(store_, 0);
+    if (store_) crypt32().CertCloseStore(store_, 0);
   }
   HCERTSTORE get() const { return store_; }
 
@@ -85,7 +85,7 @@ class CertContext {
   CertContext(const CertContext&) = delete;
   CertContext& operator=(const CertContext&) = delete;
   ~CertContext() {
-    if (context_) CertFreeCertificateContext(context_);
+    if (context_) crypt32().CertFreeCertificateContext(context_);
   }
   PCCERT_CONTEXT get() const { return context_; }
 
@@ -99,7 +99,7 @@ class CertChain {
   CertChain(const CertChain&) = delete;
   CertChain& operator=(const CertChain&) = delete;
   ~CertChain() {
-    if (chain_) CertFreeCertificateChain(chain_);
+    if (chain_) crypt32().CertFreeCertificateChain(chain_);
   }
   PCCERT_CHAIN_CONTEXT get() const { return chain_; }
 

@@ -8,6 +8,7 @@
 #include "net/schannel_credentials.h"
 #include "net/server_validation.h"
 #include "net/sspi.h"
+#include "net/sspi_handles.h"
 
 namespace quorvel {
 namespace {
@@ -15,6 +16,21 @@ namespace {
 std::wstring lowercase(std::wstring text) {
   for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
   return text;
+}
+
+// The full path of a loaded module, lower case; empty when the module is not loaded.
+std::wstring loaded_path(const wchar_t* name) {
+  HMODULE module = GetModuleHandleW(name);
+  if (module == nullptr) return {};
+  wchar_t file[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(module, file, MAX_PATH);
+  return lowercase(std::wstring(file, length));
+}
+
+std::wstring in_system_directory(const wchar_t* name) {
+  wchar_t directory[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(directory, MAX_PATH);
+  return lowercase(std::wstring(directory, length) + L"\\" + name);
 }
 
 TEST(SecurityFunctions, AreLoadedOnceFromTheSystemDirectory) {
@@ -26,17 +42,28 @@ TEST(SecurityFunctions, AreLoadedOnceFromTheSystemDirectory) {
   EXPECT_EQ(&sspi(), *first);
   EXPECT_NE(sspi().InitializeSecurityContextW, nullptr);
   EXPECT_NE(sspi().DecryptMessage, nullptr);
+  EXPECT_EQ(loaded_path(L"secur32.dll"), in_system_directory(L"secur32.dll"));
+  EXPECT_EQ(loaded_path(L"crypt32.dll"), in_system_directory(L"crypt32.dll"));
+}
 
-  HMODULE module = GetModuleHandleW(L"secur32.dll");
+TEST(SecurityFunctions, CertificateFunctionsWorkOnAMemoryStore) {
+  ASSERT_TRUE(load_security_functions());
+  // Every entry is the DLL's own export, not a stand-in.
+  HMODULE module = GetModuleHandleW(L"crypt32.dll");
   ASSERT_NE(module, nullptr);
-  wchar_t file[MAX_PATH];
-  const DWORD file_length = GetModuleFileNameW(module, file, MAX_PATH);
-  wchar_t directory[MAX_PATH];
-  const UINT directory_length = GetSystemDirectoryW(directory, MAX_PATH);
-  ASSERT_GT(file_length, 0u);
-  ASSERT_GT(directory_length, 0u);
-  EXPECT_EQ(lowercase(std::wstring(file, file_length)),
-            lowercase(std::wstring(directory, directory_length) + L"\\secur32.dll"));
+  EXPECT_EQ(reinterpret_cast<void*>(crypt32().CertGetCertificateChain),
+            reinterpret_cast<void*>(GetProcAddress(module, "CertGetCertificateChain")));
+  EXPECT_EQ(reinterpret_cast<void*>(crypt32().CertVerifyCertificateChainPolicy),
+            reinterpret_cast<void*>(GetProcAddress(module, "CertVerifyCertificateChainPolicy")));
+
+  CertStore store(crypt32().CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
+  ASSERT_NE(store.get(), nullptr);
+  EXPECT_EQ(crypt32().CertEnumCertificatesInStore(store.get(), nullptr), nullptr);
+  // Not a certificate: refused, with the system's reason.
+  const BYTE garbage[] = {0x30, 0x03, 0x02, 0x01, 0x00};
+  EXPECT_EQ(crypt32().CertCreateCertificateContext(X509_ASN_ENCODING, garbage, sizeof(garbage)),
+            nullptr);
+  EXPECT_NE(GetLastError(), 0u);
 }
 
 TEST(CredentialStructure, Windows10Build17763AndLaterGetSchCredentials) {
