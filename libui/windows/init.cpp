@@ -1,6 +1,7 @@
 // uiInit / uiUninit: the toolkit-wide resources, created once per process on the GUI thread.
 #include <stdio.h>
 #include <string.h>
+#include <wchar.h>
 
 #include "uipriv_windows.hpp"
 
@@ -68,6 +69,25 @@ const char* create_util_window(void) {
                       100, 100, nullptr, nullptr, uiprivInstance, nullptr);
   if (uiprivUtilWindow == nullptr) return last_error("creating utility window");
   return nullptr;
+}
+
+// Direct2D is not one of the system's known DLLs: a d2d1.dll beside the program (typically in the
+// user's downloads) would be taken instead of the system's if it were imported or loaded by name.
+using D2D1CreateFactoryFn = HRESULT(WINAPI*)(D2D1_FACTORY_TYPE, REFIID, const D2D1_FACTORY_OPTIONS*,
+                                             void**);
+
+D2D1CreateFactoryFn system_d2d1_create_factory(void) {
+  wchar_t path[MAX_PATH + 16];
+  const UINT n = GetSystemDirectoryW(path, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return nullptr;
+  wcscpy(path + n, L"\\d2d1.dll");
+  HMODULE d2d1 = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (d2d1 == nullptr && GetLastError() == ERROR_INVALID_PARAMETER)  // older Windows 7
+    d2d1 = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  if (d2d1 == nullptr) return nullptr;
+  // Kept loaded: the factory and everything made from it live in it.
+  return reinterpret_cast<D2D1CreateFactoryFn>(
+      reinterpret_cast<void*>(GetProcAddress(d2d1, "D2D1CreateFactory")));
 }
 
 void release_everything(void) {
@@ -153,9 +173,14 @@ extern "C" const char* uiInit(uiInitOptions* options) {
   if (err == nullptr) {
     D2D1_FACTORY_OPTIONS opts = {};
     opts.debugLevel = D2D1_DEBUG_LEVEL_NONE;
-    HRESULT hr = D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory), &opts,
-                                   reinterpret_cast<void**>(&uiprivD2DFactory));
-    if (hr != S_OK) err = hresult_error("initializing Direct2D", hr);
+    D2D1CreateFactoryFn create_factory = system_d2d1_create_factory();
+    if (create_factory == nullptr) {
+      err = last_error("initializing Direct2D");
+    } else {
+      HRESULT hr = create_factory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory), &opts,
+                                  reinterpret_cast<void**>(&uiprivD2DFactory));
+      if (hr != S_OK) err = hresult_error("initializing Direct2D", hr);
+    }
   }
   if (err != nullptr) {
     release_everything();

@@ -81,8 +81,13 @@ Result<BannerImage> decode_png(std::span<const uint8_t> png) {
     return Error::kind(ErrorKind::InvalidData, "the PNG image has an unusable size");
 
   // Whatever the frame's native layout, the pixels come out as straight R, G, B, A bytes.
-  ComRef<IWICBitmapSource> rgba;
-  hr = WICConvertBitmapSource(GUID_WICPixelFormat32bppRGBA, frame.get(), rgba.put());
+  // (The factory's converter rather than WICConvertBitmapSource, which would make
+  // WindowsCodecs.dll an import, looked up in the program's folder first.)
+  ComRef<IWICFormatConverter> rgba;
+  hr = factory->CreateFormatConverter(rgba.put());
+  if (FAILED(hr)) return hresult_error(hr);
+  hr = rgba->Initialize(frame.get(), GUID_WICPixelFormat32bppRGBA, WICBitmapDitherTypeNone, nullptr,
+                        0.0, WICBitmapPaletteTypeCustom);
   if (FAILED(hr)) return hresult_error(hr);
 
   BannerImage image;

@@ -1,6 +1,7 @@
 #include "main/display.h"
 
 #include "main/dxgi_result.h"
+#include "runtime/system_library.h"
 
 namespace quorvel {
 
@@ -44,8 +45,14 @@ Result<PrimaryOutput> find_output_on(IDXGIFactory1* factory) {
 }
 
 Result<PrimaryOutput> find_primary_output() {
+  // dxgi.dll by full path: it is not one of the system's known DLLs.
+  auto dxgi = load_system_library(L"dxgi.dll");
+  if (!dxgi) return dxgi.take_error();
+  auto create_factory =
+      library_function<decltype(&CreateDXGIFactory1)>(*dxgi, "CreateDXGIFactory1");
+  if (create_factory == nullptr) return Error::os(static_cast<int32_t>(GetLastError()));
   ComRef<IDXGIFactory1> factory;
-  HRESULT hr = CreateDXGIFactory1(__uuidof(IDXGIFactory1), factory.put_void());
+  HRESULT hr = create_factory(__uuidof(IDXGIFactory1), factory.put_void());
   if (FAILED(hr)) return dxgi_factory_error(static_cast<uint32_t>(hr));
   return find_output_on(factory.get());
 }

@@ -17,8 +17,9 @@ struct PrimaryOutput {
   ComRef<IDXGIOutput1> output;
 };
 
-// Creates a DXGI factory and looks for the output. Errors: the kind mapped from the factory's
-// result code (dxgi_result.h), or "entity not found" when no usable output exists.
+// Creates a DXGI factory and looks for the output. Errors: the system's error when dxgi.dll
+// cannot be loaded, the kind mapped from the factory's result code (dxgi_result.h), or "entity not
+// found" when no usable output exists.
 Result<PrimaryOutput> find_primary_output();
 
 // The search itself, on a given factory (tests pass their own).

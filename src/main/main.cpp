@@ -14,6 +14,7 @@
 #include "main/status_tick.h"
 #include "main/status_tick_windows.h"
 #include "main/std_streams.h"
+#include "runtime/system_library.h"
 #include "ui.h"
 
 namespace quorvel {
@@ -90,6 +91,8 @@ int run() {
 }  // namespace quorvel
 
 int main() {
+  // First, before anything loads a DLL by name.
+  quorvel::restrict_dll_search();
   quorvel::attach_std_streams();
   int status = quorvel::run();
   std::fflush(stdout);

@@ -2,9 +2,9 @@
 
 #include <atomic>
 #include <mutex>
-#include <string>
 
 #include "runtime/sync.h"
+#include "runtime/system_library.h"
 
 namespace quorvel {
 
@@ -18,23 +18,9 @@ Error last_error() {
   return Error::os(static_cast<int32_t>(GetLastError()));
 }
 
-// By full path, so that its own imports are then looked up beside it, not in the program's folder.
-// Never freed: the functions stay in use until the process ends.
-Result<HMODULE> load_system_library(const wchar_t* name) {
-  wchar_t directory[MAX_PATH];
-  const UINT length = GetSystemDirectoryW(directory, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return last_error();
-  std::wstring path(directory, length);
-  path += L"\\";
-  path += name;
-  HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-  if (module == nullptr) return last_error();
-  return module;
-}
-
 template <typename Function>
 bool find(HMODULE module, const char* name, Function& function) {
-  function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+  function = library_function<Function>(module, name);
   return function != nullptr;
 }
 
@@ -60,8 +46,8 @@ Result<CertificateFunctions> load_certificate_functions() {
 Result<const SecurityFunctionTableW*> load_sspi_table() {
   auto module = load_system_library(L"secur32.dll");
   if (!module) return module.take_error();
-  INIT_SECURITY_INTERFACE_W init = nullptr;
-  if (!find(*module, "InitSecurityInterfaceW", init)) return last_error();
+  auto init = library_function<INIT_SECURITY_INTERFACE_W>(*module, "InitSecurityInterfaceW");
+  if (init == nullptr) return last_error();
   const SecurityFunctionTableW* table = init();
   if (table == nullptr) return Error::os(ERROR_PROC_NOT_FOUND);
   return table;

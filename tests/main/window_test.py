@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The program's window on virtual screens: where it lands, what it shows, how it closes.
 
-    window_test.py QuorvelSetup.exe post_close.exe banner_test.exe
+    window_test.py QuorvelSetup.exe post_close.exe banner_test.exe planted_marker.dll
 
 The banner is compared pixel for pixel with the committed PNG decoded by ImageMagick, and the
 program's own decoder output (dumped by banner_test.exe) is compared with the same reference.
@@ -13,6 +13,7 @@ never answers: the download stays in progress for the whole test.
 """
 
 import os
+import shutil
 import socket
 import subprocess
 import sys
@@ -29,7 +30,7 @@ from xvfb_wine import WINE_RUN, XvfbWine  # noqa: E402
 
 BANNER_PNG = os.path.join(REPO, "resources", "banner.png")
 BANNER_W, BANNER_H = 300, 169
-PROGRAM = POST_CLOSE = BANNER_TEST = None
+PROGRAM = POST_CLOSE = BANNER_TEST = PLANTED_MARKER = None
 
 
 class SilentServer:
@@ -75,6 +76,14 @@ class SilentServer:
             thread.join()
         for s in self.listeners + self.accepted:
             s.close()
+        return False
+
+
+def client_sent_bytes(conn):
+    """Whether the client has sent anything on the connection (without taking it)."""
+    try:
+        return bool(conn.recv(1, socket.MSG_PEEK | socket.MSG_DONTWAIT))
+    except (BlockingIOError, OSError):
         return False
 
 
@@ -195,6 +204,51 @@ class WindowOnScreen(unittest.TestCase):
     def test_sxga_screen_wm_close(self):
         self.check_screen((1280, 1024), "WM_CLOSE")
 
+    def test_dlls_planted_beside_the_program_are_not_loaded(self):
+        """Started from a folder that holds stand-ins for the system DLLs the program and Direct2D
+        load, the program takes none of them: it shows its banner and begins its TLS handshake
+        with the system's own. Wine is told to prefer such DLLs (native first), as Windows
+        would for any DLL that is neither a known DLL nor loaded by full path.
+
+        Not planted, because Wine 8 itself takes them from the program's folder whatever the
+        program asks: uxtheme.dll (its user32 loads it before main) and the delay-loaded imports
+        of its own DLLs (setupapi.dll of gdi32, dwrite.dll of d2d1), which ignore the process's
+        DLL directories. Windows applies those directories to delay loads."""
+        planted = ["d2d1", "dxgi", "windowscodecs", "d3d11", "d3d10_1", "d3d10core", "crypt32",
+                   "secur32", "schannel", "bcrypt", "dnsapi", "iphlpapi", "mswsock", "propsys",
+                   "wined3d", "opengl32"]
+        rows = reference_rows()
+        with tempfile.TemporaryDirectory() as folder, \
+                SilentServer(int(os.environ["QUORVEL_TEST_PORT"])) as server, \
+                XvfbWine((1920, 1080)) as x:
+            program = os.path.join(folder, "QuorvelSetup.exe")
+            shutil.copyfile(PROGRAM, program)
+            for name in planted:
+                shutil.copyfile(PLANTED_MARKER, os.path.join(folder, name + ".dll"))
+            env = dict(x.env, WINEDLLOVERRIDES="mscoree,mshtml=;" + ",".join(planted) + "=n,b")
+            # Started the way a double click in the folder starts it: the folder is the current
+            # directory too.
+            proc = subprocess.Popen([WINE_RUN, program], env=env, cwd=folder,
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            try:
+                ex, ey = expected_position(1920, 1080)
+                deadline = time.monotonic() + 30
+                painted = hello = False
+                while not (painted and hello) and time.monotonic() < deadline:
+                    painted = painted or screen_row(x.screenshot_rgb(), ex, ey, 0) == rows[0]
+                    hello = hello or any(client_sent_bytes(c) for c in list(server.accepted))
+                    time.sleep(0.2)
+                markers = sorted(n for n in os.listdir(folder) if ".loaded-by-" in n)
+                self.assertEqual([m for m in markers if m.endswith("QuorvelSetup.exe")], [],
+                                 "planted DLLs taken by the program")
+                self.assertTrue(painted, "the banner never appeared")
+                self.assertTrue(hello, "no TLS handshake began on the download connection")
+                self.assertIsNone(proc.poll(), "the program ended early")
+            finally:
+                if proc.poll() is None:
+                    proc.kill()
+                proc.communicate()
+
     def test_decoder_matches_an_independent_decoder(self):
         with tempfile.TemporaryDirectory() as tmp, XvfbWine((1920, 1080)) as x:
             dump = os.path.join(tmp, "banner.rgba")
@@ -212,6 +266,6 @@ class WindowOnScreen(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    PROGRAM, POST_CLOSE, BANNER_TEST = sys.argv[1:4]
-    del sys.argv[1:4]
+    PROGRAM, POST_CLOSE, BANNER_TEST, PLANTED_MARKER = sys.argv[1:5]
+    del sys.argv[1:5]
     unittest.main(verbosity=2)
