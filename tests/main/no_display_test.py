@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Without any display the program must not start: one diagnostic line, exit status 101.
+"""Without any display, or without DXGI, the program must not start: one diagnostic line, exit
+status 101.
 
     no_display_test.py QuorvelSetup.exe
 """
@@ -34,6 +35,18 @@ class NoDisplay(unittest.TestCase):
         self.assertIn("find_primary_output", errors[0])
         self.assertIn("display", errors[0])
         self.assertTrue(errors[0].endswith(": connection refused"), errors[0])
+        self.assertEqual(program_lines(result.stdout), [])
+
+    def test_without_dxgi_the_display_query_fails_with_the_systems_error(self):
+        # dxgi.dll is loaded by the program itself, so a system without it gets a diagnostic
+        # instead of the loader's refusal to start the program.
+        env = dict(os.environ, WINEDLLOVERRIDES="mscoree,mshtml=;dxgi=")
+        result = subprocess.run([WINE_RUN, PROGRAM], env=env, capture_output=True, timeout=60)
+        self.assertEqual(result.returncode, 101)
+        errors = program_lines(result.stderr)
+        self.assertEqual(len(errors), 1, errors)
+        self.assertIn("find_primary_output", errors[0])
+        self.assertTrue(errors[0].endswith("(os error 126)"), errors[0])  # module not found
         self.assertEqual(program_lines(result.stdout), [])
 
 
