@@ -4,6 +4,8 @@
 struct uiProgressBar {
   uiprivWindowsControl base;
   int value;
+  WNDPROC control_proc;  // the common control's own, behind skip_step_paint
+  bool stepping;         // set while the bar is stepped past its new value
 };
 
 namespace {
@@ -11,7 +13,23 @@ namespace {
 constexpr int PROGRESS_BAR_MIN_WIDTH_DLU = 150;
 constexpr int PROGRESS_BAR_MIN_HEIGHT_DLU = 8;
 
+// The control paints inside PBM_SETPOS. The value one past the new one, set only to cut the themed
+// bar's animation short, is never meant to be seen: its paint is skipped, leaving the area invalid
+// for the paint of the new value that follows at once. Under Wine a paint of the bar costs about
+// as much as the rest of a value change.
+LRESULT CALLBACK skip_step_paint(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  auto* p = reinterpret_cast<uiProgressBar*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (p == nullptr) return DefWindowProcW(hwnd, msg, wp, lp);
+  if (msg == WM_PAINT && p->stepping) return 0;
+  return CallWindowProcW(p->control_proc, hwnd, msg, wp, lp);
+}
+
 void progressbar_destroy(uiprivWindowsControl* c) {
+  auto* p = reinterpret_cast<uiProgressBar*>(c);
+  if (c->hwnd != nullptr && p->control_proc != nullptr) {
+    SetWindowLongPtrW(c->hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(p->control_proc));
+    SetWindowLongPtrW(c->hwnd, GWLP_USERDATA, 0);
+  }
   if (c->hwnd != nullptr && DestroyWindow(c->hwnd) == 0)
     logLastError("error destroying progress bar");
   uiprivFree(c);
@@ -64,14 +82,17 @@ extern "C" void uiProgressBarSetValue(uiProgressBar* p, int n) {
   p->value = n;
   // The themed bar animates towards a new value; stepping past it and back shows it at once.
   HWND hwnd = p->base.hwnd;
+  p->stepping = true;
   if (n == 100) {
     SendMessageW(hwnd, PBM_SETRANGE32, 0, 101);
     SendMessageW(hwnd, PBM_SETPOS, 101, 0);
+    p->stepping = false;
     SendMessageW(hwnd, PBM_SETPOS, 100, 0);
     SendMessageW(hwnd, PBM_SETRANGE32, 0, 100);
     return;
   }
   SendMessageW(hwnd, PBM_SETPOS, static_cast<WPARAM>(n + 1), 0);
+  p->stepping = false;
   SendMessageW(hwnd, PBM_SETPOS, static_cast<WPARAM>(n), 0);
 }
 
@@ -86,5 +107,8 @@ extern "C" uiProgressBar* uiNewProgressBar(void) {
   }
   SendMessageW(p->base.hwnd, PBM_SETRANGE32, 0, 100);
   SendMessageW(p->base.hwnd, PBM_SETPOS, 0, 0);
+  SetWindowLongPtrW(p->base.hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(p));
+  p->control_proc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(p->base.hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(skip_step_paint)));
   return p;
 }

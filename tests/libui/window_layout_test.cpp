@@ -220,6 +220,41 @@ TEST_F(WindowTest, ProgressBarRepaintsOnlyWhenItsValueChanges) {
   uiControlDestroy(uiControl(w));
 }
 
+// A paint that left the window validated really drew; one that left it invalid was skipped.
+int drawn_paints = 0;
+LRESULT CALLBACK count_drawn_paints(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
+  const LRESULT result = CallWindowProcW(counted_proc, hwnd, message, w, l);
+  if (message == WM_PAINT && GetUpdateRect(hwnd, nullptr, FALSE) == FALSE) ++drawn_paints;
+  return result;
+}
+
+// Setting a value steps the bar one past it and back; only the new value is drawn, once.
+TEST_F(WindowTest, ProgressBarDrawsEachNewValueOnce) {
+  uiWindow* w = uiNewWindow("Downloader", 300, 169, 0);
+  uiBox* box = uiNewVerticalBox();
+  uiProgressBar* bar = uiNewProgressBar();
+  uiBoxAppend(box, uiControl(bar), 0);
+  uiWindowSetChild(w, uiControl(box));
+  uiControlShow(uiControl(w));
+  pump();
+  HWND bar_hwnd = hwnd_of(bar);
+  counted_proc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(bar_hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(count_drawn_paints)));
+  ASSERT_NE(counted_proc, nullptr);
+
+  for (int value : {1, 2, 50, 99, 100, 0}) {
+    drawn_paints = 0;
+    uiProgressBarSetValue(bar, value);
+    pump();
+    EXPECT_EQ(drawn_paints, value == 100 ? 2 : 1) << "value " << value;
+    EXPECT_EQ(SendMessageW(bar_hwnd, PBM_GETPOS, 0, 0), value);
+    EXPECT_FALSE(GetUpdateRect(bar_hwnd, nullptr, FALSE)) << "value " << value << " left unpainted";
+  }
+  EXPECT_EQ(SendMessageW(bar_hwnd, PBM_GETRANGE, FALSE, 0), 100);
+  SetWindowLongPtrW(bar_hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(counted_proc));
+  uiControlDestroy(uiControl(w));
+}
+
 TEST_F(WindowTest, MarginsAndPaddingFollowTheDialogUnits) {
   uiWindow* w = uiNewWindow("margins", 400, 300, 0);
   uiWindowSetMargined(w, 1);
