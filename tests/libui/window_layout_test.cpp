@@ -179,19 +179,37 @@ LRESULT CALLBACK count_paints(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
   return CallWindowProcW(counted_proc, hwnd, message, w, l);
 }
 
+// A shown window holding only a progress bar, whose messages pass through `counter` first until
+// the window goes.
+struct WatchedBar {
+  explicit WatchedBar(WNDPROC counter) {
+    window = uiNewWindow("Downloader", 300, 169, 0);
+    uiBox* box = uiNewVerticalBox();
+    bar = uiNewProgressBar();
+    uiBoxAppend(box, uiControl(bar), 0);
+    uiWindowSetChild(window, uiControl(box));
+    uiControlShow(uiControl(window));
+    pump();
+    hwnd = hwnd_of(bar);
+    counted_proc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(counter)));
+  }
+  ~WatchedBar() {
+    SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(counted_proc));
+    uiControlDestroy(uiControl(window));
+  }
+  uiWindow* window;
+  uiProgressBar* bar;
+  HWND hwnd;
+};
+
 // The status tick sets the bar 60 times a second whatever the download did; an unchanged value
 // must not repaint it each time.
 TEST_F(WindowTest, ProgressBarRepaintsOnlyWhenItsValueChanges) {
-  uiWindow* w = uiNewWindow("Downloader", 300, 169, 0);
-  uiBox* box = uiNewVerticalBox();
-  uiProgressBar* bar = uiNewProgressBar();
-  uiBoxAppend(box, uiControl(bar), 0);
-  uiWindowSetChild(w, uiControl(box));
-  uiControlShow(uiControl(w));
-  HWND bar_hwnd = hwnd_of(bar);
-  counted_proc = reinterpret_cast<WNDPROC>(
-      SetWindowLongPtrW(bar_hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(count_paints)));
+  WatchedBar watched(count_paints);
   ASSERT_NE(counted_proc, nullptr);
+  uiProgressBar* bar = watched.bar;
+  HWND bar_hwnd = watched.hwnd;
   uiProgressBarSetValue(bar, 42);
   pump();
 
@@ -216,8 +234,6 @@ TEST_F(WindowTest, ProgressBarRepaintsOnlyWhenItsValueChanges) {
   EXPECT_EQ(paint_count, 0);
   EXPECT_EQ(SendMessageW(bar_hwnd, PBM_GETPOS, 0, 0), 100);
   EXPECT_EQ(SendMessageW(bar_hwnd, PBM_GETRANGE, FALSE, 0), 100);
-  SetWindowLongPtrW(bar_hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(counted_proc));
-  uiControlDestroy(uiControl(w));
 }
 
 // A paint that left the window validated really drew; one that left it invalid was skipped.
@@ -230,17 +246,10 @@ LRESULT CALLBACK count_drawn_paints(HWND hwnd, UINT message, WPARAM w, LPARAM l)
 
 // Setting a value steps the bar one past it and back; only the new value is drawn, once.
 TEST_F(WindowTest, ProgressBarDrawsEachNewValueOnce) {
-  uiWindow* w = uiNewWindow("Downloader", 300, 169, 0);
-  uiBox* box = uiNewVerticalBox();
-  uiProgressBar* bar = uiNewProgressBar();
-  uiBoxAppend(box, uiControl(bar), 0);
-  uiWindowSetChild(w, uiControl(box));
-  uiControlShow(uiControl(w));
-  pump();
-  HWND bar_hwnd = hwnd_of(bar);
-  counted_proc = reinterpret_cast<WNDPROC>(
-      SetWindowLongPtrW(bar_hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(count_drawn_paints)));
+  WatchedBar watched(count_drawn_paints);
   ASSERT_NE(counted_proc, nullptr);
+  uiProgressBar* bar = watched.bar;
+  HWND bar_hwnd = watched.hwnd;
 
   for (int value : {1, 2, 50, 99, 100, 0}) {
     drawn_paints = 0;
@@ -251,8 +260,6 @@ TEST_F(WindowTest, ProgressBarDrawsEachNewValueOnce) {
     EXPECT_FALSE(GetUpdateRect(bar_hwnd, nullptr, FALSE)) << "value " << value << " left unpainted";
   }
   EXPECT_EQ(SendMessageW(bar_hwnd, PBM_GETRANGE, FALSE, 0), 100);
-  SetWindowLongPtrW(bar_hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(counted_proc));
-  uiControlDestroy(uiControl(w));
 }
 
 TEST_F(WindowTest, MarginsAndPaddingFollowTheDialogUnits) {
