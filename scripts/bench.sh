@@ -17,7 +17,7 @@ jobs=$(nproc)
 cmake --preset windows -B "$win" \
   -DQUORVEL_DOWNLOAD_URL="https://localhost:${port}/Download/Micro/QuorvelLauncher.exe" >/dev/null
 cmake --build "$win" -j "$jobs" --target QuorvelSetup fake_setup bare_download window_baseline \
-  display_query verify_bench
+  window_baseline_query display_query verify_bench
 cmake --preset host -B "$host" >/dev/null
 cmake --build "$host" -j "$jobs" --target crc64_bench crc64sum
 exec python3 bench/run_all.py --win "$win" --host "$host" "$@"

@@ -3,6 +3,10 @@
 // render target; then the main loop handles up to five messages with PeekMessage and sleeps 5 ms,
 // like the program's loop without its status tick.
 //
+// Built a second time as window_baseline_query, it first makes the program's display query
+// (find_primary_output, held until the end as the program holds it), so that the suite can tell
+// the query's share of the program's start-up from the rest.
+//
 //   window_baseline BGRA_FILE      (300x169 pixels, 4 bytes each, top row first, opaque)
 #include <windows.h>
 
@@ -13,6 +17,9 @@
 #include <vector>
 
 #include "main/com_ref.h"
+#ifdef QUERY_DISPLAY_FIRST
+#include "main/display.h"
+#endif
 
 namespace {
 
@@ -84,6 +91,10 @@ bool read_pixels(const char* path, std::vector<uint8_t>& pixels) {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   if (__argc != 2 || !read_pixels(__argv[1], painter.pixels)) return 2;
+#ifdef QUERY_DISPLAY_FIRST
+  const auto output = quorvel::find_primary_output();
+  if (!output) return 1;
+#endif
   if (FAILED(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory), nullptr,
                                painter.factory.put_void())))
     return 1;
