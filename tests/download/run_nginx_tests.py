@@ -60,6 +60,9 @@ class Harness:
         phase = None
         if out and out[-1].startswith("phase: "):
             phase = int(out.pop()[len("phase: "):])
+        else:
+            # No outcome line: the probe ended before its job did. Say how, for the failure report.
+            print("probe %r ended with status %d and no outcome line" % (cmd[1:], result.returncode))
         return out, err, phase
 
     def read(self, path):
