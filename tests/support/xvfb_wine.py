@@ -20,7 +20,7 @@ import subprocess
 import sys
 import time
 
-DISPLAYS = range(90, 95)  # the display numbers these tests may use
+DISPLAYS = range(90, 110)  # the display numbers these tests may use (several build trees at once)
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
 WINE_RUN = os.path.join(REPO, "scripts", "wine-run.sh")
@@ -95,7 +95,7 @@ def start_xvfb(width, height):
             return proc, f":{announced.decode()}"
         proc.kill()
         proc.wait()
-    raise RuntimeError("no free X display among :90 to :94")
+    raise RuntimeError("no free X display among :90 to :109")
 
 
 class XvfbWine:
