@@ -23,6 +23,13 @@ OutputSink& current_sink() {
   return sink;
 }
 
+// Never destroyed: runtime threads may still print while the process exits, and the log's file
+// must outlive them.
+OutputSink& current_log() {
+  static OutputSink* log = new OutputSink;
+  return *log;
+}
+
 // The bytes go out unchanged (no text-mode line-end conversion), so a pipe receives exact UTF-8.
 void write_to_process(OutputStream stream, std::string_view text) {
 #ifdef _WIN32
@@ -49,11 +56,17 @@ void print_line(OutputStream stream, std::string_view text) {
   } else {
     write_to_process(stream, text);
   }
+  if (current_log()) current_log()(stream, text);
 }
 
 void set_output_sink(OutputSink sink) {
   std::lock_guard lock(sink_mutex());
   current_sink() = std::move(sink);
+}
+
+void set_output_log(OutputSink log) {
+  std::lock_guard lock(sink_mutex());
+  current_log() = std::move(log);
 }
 
 }  // namespace quorvel

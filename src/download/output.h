@@ -1,5 +1,6 @@
-// Where the download's diagnostic lines go: one line at a time to the process's standard output or
-// standard error, as UTF-8, flushed per line. Tests put their own sink in place to see every line.
+// Where the program's diagnostic lines go: one line at a time to the process's standard output or
+// standard error, as UTF-8, flushed per line, and then to the log if one is set. Tests put their
+// own sink in place to see every line.
 #pragma once
 
 #include <functional>
@@ -16,5 +17,9 @@ void print_line(OutputStream stream, std::string_view text);
 // without its line feed and is called with a lock held, one line at a time.
 using OutputSink = std::function<void(OutputStream stream, std::string_view line)>;
 void set_output_sink(OutputSink sink);
+
+// Also hands every line, after it has gone to its stream (or the sink), to the log; an empty log
+// turns this off. Called under the same lock, so the log sees the lines in the order printed.
+void set_output_log(OutputSink log);
 
 }  // namespace quorvel

@@ -7,10 +7,12 @@
 
 #include "download/download_job.h"
 #include "download/download_status.h"
+#include "download/output.h"
 #include "main/banner.h"
 #include "main/display.h"
 #include "main/main_loop.h"
 #include "main/progress_window.h"
+#include "main/setup_log.h"
 #include "main/status_tick.h"
 #include "main/status_tick_windows.h"
 #include "main/std_streams.h"
@@ -27,8 +29,7 @@ int fatal_startup_error(std::string_view step, std::string_view error) {
   line += step;
   line += ": ";
   line += error;
-  line += '\n';
-  std::fwrite(line.data(), 1, line.size(), stderr);
+  print_line(OutputStream::Err, line);
   return EXIT_FATAL_STARTUP;
 }
 
@@ -94,6 +95,7 @@ int main() {
   // First, before anything loads a DLL by name.
   quorvel::restrict_dll_search();
   quorvel::attach_std_streams();
+  quorvel::start_setup_log();
   int status = quorvel::run();
   std::fflush(stdout);
   return status;

@@ -5,6 +5,7 @@ QUORVEL_CRC64SUM (a command), QUORVEL_E2E_PREFIX, QUORVEL_E2E_CA, QUORVEL_E2E_PO
 """
 
 import os
+import re
 import shlex
 import time
 import unittest
@@ -78,11 +79,36 @@ class EndToEnd(unittest.TestCase):
         self.assertFalse(os.path.exists(PREFIX.temp("QuorvelLauncher.exe.marker")))
         self.assertFalse(os.path.exists(PREFIX.game_dir))
 
+    def assert_log_holds_the_run(self, run):
+        """The support log: a header line, then every line of both streams in the order printed."""
+        with open(PREFIX.temp("QuorvelSetup.log"), "rb") as f:
+            log = f.read().decode("utf-8")
+        self.assertTrue(log.endswith("\n"), log)
+        lines = [re.fullmatch(r"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) (run|out|err) (.*)", line)
+                 for line in log[:-1].split("\n")]
+        self.assertTrue(all(lines), log)
+        self.assertEqual(lines[0].group(2), "run", log)
+        self.assertRegex(lines[0].group(3), r"^QuorvelSetup \d+\.\d+\.\d+, "
+                         r"https://localhost:%d/Download/Micro/QuorvelLauncher\.exe, "
+                         r"Windows \d+\.\d+\.\d+$" % PORT)
+        self.assertEqual([m.group(1) for m in lines], sorted(m.group(1) for m in lines))
+        logged = [(m.group(2), m.group(3)) for m in lines[1:]]
+        # The started setup program shares the streams, not the log.
+        self.assertEqual([t for n, t in logged if n == "out"],
+                         [t for t in run.out() if t != "fake setup ran"], log)
+        self.assertEqual([t for n, t in logged if n == "err"], run.err(), log)
+
     def test_first_run_installs_and_starts_the_launcher(self):
+        # A log that cannot be written changes nothing of the run.
+        with open(PREFIX.temp("QuorvelSetup.log"), "wb") as f:
+            f.write(b"read-only\n")
+        harness.set_read_only(PREFIX.temp("QuorvelSetup.log"), True)
+        self.addCleanup(harness.set_read_only, PREFIX.temp("QuorvelSetup.log"), False)
         data = payload(64 * 1024)
         srv = self.server(data).start()
         run = self.run_program()
         code = self.finish(run)
+        self.assertEqual(read(PREFIX.temp("QuorvelSetup.log")), b"read-only\n")
         self.assertEqual(code, 0, run.transcript())
         etag = read(PREFIX.temp("QuorvelLauncher.bin.etag")).decode("utf-8")
         self.assertTrue(etag.startswith('"') and etag.endswith('"'), etag)
@@ -190,6 +216,12 @@ class EndToEnd(unittest.TestCase):
         self.assert_installed(data)
 
     def test_refused_connection_is_retried_every_three_seconds_until_the_server_comes_up(self):
+        # A log past 1 MiB is set aside (replacing the older one) and a new one begins.
+        big = b"x" * 1023 + b"\n"
+        with open(PREFIX.temp("QuorvelSetup.log"), "wb") as f:
+            f.write(big * 1024 + b"!")
+        with open(PREFIX.temp("QuorvelSetup.log.old"), "wb") as f:
+            f.write(b"older\n")
         data = payload(16 * 1024)
         srv = self.server(data)
         run = self.run_program()
@@ -204,6 +236,8 @@ class EndToEnd(unittest.TestCase):
         srv.start()
         self.assertEqual(self.finish(run), 0, run.transcript())
         self.assert_installed(data)
+        self.assertEqual(read(PREFIX.temp("QuorvelSetup.log.old")), big * 1024 + b"!")
+        self.assert_log_holds_the_run(run)
 
     def failures(self, run):
         with run.lock:

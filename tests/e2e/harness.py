@@ -107,7 +107,9 @@ class Prefix:
     def clean(self):
         """Forgets every earlier run: download files, setup executable, marker, game directory."""
         for name in ("QuorvelLauncher.bin", "QuorvelLauncher.bin.etag", "QuorvelLauncher.exe",
-                     "QuorvelLauncher.exe.marker"):
+                     "QuorvelLauncher.exe.marker", "QuorvelSetup.log", "QuorvelSetup.log.old"):
+            if name == "QuorvelSetup.log" and os.path.exists(self.temp(name)):
+                set_read_only(self.temp(name), False)  # left read-only by an interrupted test
             try:
                 os.remove(self.temp(name))
             except FileNotFoundError:
@@ -162,6 +164,17 @@ class Xvfb:
 
     def __exit__(self, *exc):
         self.stop()
+
+
+def set_read_only(path, on):
+    """A file no Wine program can open for writing, even when the tests run as root: read-only
+    attribute and immutable."""
+    if on:
+        os.chmod(path, 0o444)
+        subprocess.run(["chattr", "+i", path], check=True)
+    else:
+        subprocess.run(["chattr", "-i", path], check=True)
+        os.chmod(path, 0o644)
 
 
 def screenshot(display, path):

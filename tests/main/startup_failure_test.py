@@ -5,6 +5,7 @@ one stderr line naming the step that failed and why, before any window appears.
     startup_failure_test.py NO_RESOURCES_EXE NO_ICON_EXE
 """
 
+import getpass
 import os
 import subprocess
 import sys
@@ -38,6 +39,13 @@ class StartupFailure(unittest.TestCase):
         self.assertEqual(len(errors), 1, errors)
         self.assertIn("decoding the banner (decode_banner): ", errors[0])
         self.assertEqual(program_lines(result.stdout), [])
+        # The support log keeps it too, after the run's header line.
+        log = os.path.join(os.environ["WINEPREFIX"], "drive_c", "users", getpass.getuser(), "Temp",
+                           "QuorvelSetup.log")
+        with open(log, "rb") as f:
+            tail = f.read().decode("utf-8").splitlines()[-2:]
+        self.assertRegex(tail[0], r"^[-0-9]{10} [:.0-9]{12} run QuorvelSetup ")
+        self.assertEqual(tail[1][24:], "err " + errors[0])
 
     def test_missing_icon_fails_the_toolkit_start_without_a_window(self):
         with XvfbWine((1920, 1080)) as x:
