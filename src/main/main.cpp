@@ -11,6 +11,7 @@
 #include "main/display.h"
 #include "main/main_loop.h"
 #include "main/progress_window.h"
+#include "main/single_instance.h"
 #include "main/status_tick.h"
 #include "main/status_tick_windows.h"
 #include "main/std_streams.h"
@@ -94,6 +95,12 @@ int main() {
   // First, before anything loads a DLL by name.
   quorvel::restrict_dll_search();
   quorvel::attach_std_streams();
+  // Before any window, download or file operation: a second copy leaves everything to the first.
+  quorvel::SingleInstance instance = quorvel::SingleInstance::claim();
+  if (!instance.first()) {
+    quorvel::show_running_copy();
+    return 0;
+  }
   int status = quorvel::run();
   std::fflush(stdout);
   return status;
