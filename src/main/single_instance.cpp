@@ -7,21 +7,32 @@
 #include <string>
 
 #include "main/progress_window.h"
+#include "runtime/system_library.h"
 
 namespace quorvel {
 
 namespace {
 
-// The user's SID as text, or empty when the token cannot be read.
+// The user's SID as text, or empty when it cannot be read.
 std::wstring user_sid() {
+  // advapi32 by full path, like every system DLL the program does not import.
+  auto advapi = load_system_library(L"advapi32.dll");
+  if (!advapi) return {};
+  auto open_token = library_function<decltype(&OpenProcessToken)>(*advapi, "OpenProcessToken");
+  auto token_information =
+      library_function<decltype(&GetTokenInformation)>(*advapi, "GetTokenInformation");
+  auto sid_to_text =
+      library_function<decltype(&ConvertSidToStringSidW)>(*advapi, "ConvertSidToStringSidW");
+  if (!open_token || !token_information || !sid_to_text) return {};
+
   HANDLE raw = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return {};
+  if (!open_token(GetCurrentProcess(), TOKEN_QUERY, &raw)) return {};
   UniqueHandle token(raw);
   alignas(TOKEN_USER) unsigned char buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
   DWORD length = 0;
-  if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &length)) return {};
+  if (!token_information(token.get(), TokenUser, buffer, sizeof buffer, &length)) return {};
   wchar_t* text = nullptr;
-  if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text)) return {};
+  if (!sid_to_text(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text)) return {};
   std::wstring sid = text;
   LocalFree(text);
   return sid;
@@ -29,10 +40,17 @@ std::wstring user_sid() {
 
 }  // namespace
 
-SingleInstance SingleInstance::claim() {
+std::wstring instance_mutex_name() {
   // Local: the user's session only. The SID keeps another account run in the same session (with
   // its own temporary folder) from being turned away.
-  std::wstring name = L"Local\\Quorvel.Bootstrap." + user_sid();
+  return L"Local\\Quorvel.Bootstrap." + user_sid();
+}
+
+SingleInstance SingleInstance::claim() {
+  return claim(instance_mutex_name());
+}
+
+SingleInstance SingleInstance::claim(const std::wstring& name) {
   SingleInstance instance;
   instance.mutex_ = UniqueHandle(CreateMutexW(nullptr, FALSE, name.c_str()));
   if (!instance.mutex_.valid()) return instance;

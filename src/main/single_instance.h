@@ -2,6 +2,8 @@
 // window; two copies would append to the same download file and delete each other's files.
 #pragma once
 
+#include <string>
+
 #include "main/win_handle.h"
 
 namespace quorvel {
@@ -13,6 +15,8 @@ class SingleInstance {
   // Takes the mutex. A mutex left abandoned by a copy that was killed counts as free. When the
   // mutex cannot be made at all, this copy runs: a failed guard must never stop a download.
   static SingleInstance claim();
+  // The same with a mutex of the caller's naming.
+  static SingleInstance claim(const std::wstring& name);
 
   // False when another live copy holds the mutex: this one must end before touching anything.
   bool first() const { return first_; }
@@ -21,6 +25,9 @@ class SingleInstance {
   UniqueHandle mutex_;
   bool first_ = true;
 };
+
+// The mutex of claim(): one per user in the session's namespace, named after the user's SID.
+std::wstring instance_mutex_name();
 
 // Brings the running copy's window to the front, if it has one yet.
 void show_running_copy();
