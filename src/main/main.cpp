@@ -13,6 +13,7 @@
 #include "main/main_loop.h"
 #include "main/progress_window.h"
 #include "main/setup_log.h"
+#include "main/single_instance.h"
 #include "main/status_tick.h"
 #include "main/status_tick_windows.h"
 #include "main/std_streams.h"
@@ -95,6 +96,13 @@ int main() {
   // First, before anything loads a DLL by name.
   quorvel::restrict_dll_search();
   quorvel::attach_std_streams();
+  // Before any window, download or file operation: a second copy leaves everything to the first.
+  quorvel::SingleInstance instance = quorvel::SingleInstance::claim();
+  if (!instance.first()) {
+    quorvel::show_running_copy();
+    return 0;
+  }
+  // Only the running copy writes the log (a second copy must not rotate it under the first).
   quorvel::start_setup_log();
   int status = quorvel::run();
   std::fflush(stdout);

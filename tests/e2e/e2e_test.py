@@ -4,9 +4,13 @@ Configuration comes from the environment that CTest sets: QUORVEL_EXE, QUORVEL_F
 QUORVEL_CRC64SUM (a command), QUORVEL_E2E_PREFIX, QUORVEL_E2E_CA, QUORVEL_E2E_PORT.
 """
 
+import functools
 import os
 import re
 import shlex
+import subprocess
+import sys
+import tempfile
 import time
 import unittest
 
@@ -35,6 +39,46 @@ def payload(size):
 def read(path):
     with open(path, "rb") as f:
         return f.read()
+
+
+def size(path):
+    try:
+        return os.path.getsize(path)
+    except FileNotFoundError:
+        return 0
+
+
+def in_own_network_namespace(test):
+    """Runs the test in a network namespace of its own (`unshare -n`, only loopback), so that the
+    faults it stages on loopback reach nothing else. The wineserver creates its programs' sockets,
+    so the prefix's wineserver runs in there for the test's length; the usual one comes back after."""
+    @functools.wraps(test)
+    def wrapper(self):
+        if os.environ.get("QUORVEL_E2E_NETNS") == "1":
+            subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+            PREFIX.stop_wineserver()  # run alone, the test may still find the usual one
+            PREFIX.start_wineserver()
+            try:
+                return test(self)
+            finally:
+                for run in self.runs:
+                    run.kill()
+                PREFIX.stop_wineserver()
+        PREFIX.stop_wineserver()
+        try:
+            with tempfile.TemporaryFile() as out:
+                inner = subprocess.run(
+                    ["unshare", "-n", sys.executable, os.path.abspath(__file__), "-v",
+                     "EndToEnd." + test.__name__],
+                    env=dict(os.environ, QUORVEL_E2E_NETNS="1"), stdin=subprocess.DEVNULL,
+                    stdout=out, stderr=subprocess.STDOUT, timeout=200)
+                out.seek(0)
+                transcript = out.read().decode("utf-8", errors="replace")
+        finally:
+            PREFIX.stop_wineserver()  # also one left behind in the namespace by a timeout
+            PREFIX.start_wineserver()
+        self.assertEqual(inner.returncode, 0, transcript)
+    return wrapper
 
 
 class EndToEnd(unittest.TestCase):
@@ -258,6 +302,61 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(PREFIX.game_dir)),
                          ["Launcher.log", "Updater.log", "force_compat_mode.txt"])
         self.assertEqual(read(os.path.join(PREFIX.game_dir, "Updater.log")), b"u")
+        self.assert_installed(data)
+
+    @in_own_network_namespace
+    def test_silent_cut_mid_body_is_noticed_and_the_download_restarts(self):
+        data = payload(700 * 1024)
+        srv = self.server(data, limit_rate="128k").start()
+        run = self.run_program()
+        part = PREFIX.temp("QuorvelLauncher.bin")
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline and size(part) < 128 * 1024:
+            time.sleep(0.05)
+        # Loopback down: nothing arrives and nothing is refused, as when a link drops or a server
+        # loses power; only keep-alive can tell that the peer is gone.
+        subprocess.run(["ip", "link", "set", "lo", "down"], check=True)
+        cut = time.monotonic()
+        at_cut = size(part)
+        # The read fails and ends the body as end of stream; the checksum then fails, unless
+        # closing the dead connection fails first. Either way the window side starts afresh.
+        outcomes = ("下载文件CRC检查失败: 远端CRC : %d" % srv.crc, "下载失败: ")
+        try:
+            deadline = cut + 80
+            while time.monotonic() < deadline and not any(map(run.when, outcomes)):
+                time.sleep(0.05)
+            noticed = time.monotonic() - cut
+        finally:
+            subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+        self.assertTrue(128 * 1024 <= at_cut < len(data), at_cut)
+        self.assertTrue(any(map(run.when, outcomes)), run.transcript())
+        self.assertGreater(noticed, 25)  # after the keep-alive's quiet time, not sooner
+        self.assertEqual(self.finish(run, 60), 0, run.transcript())
+        self.assertEqual(run.out().count("下载成功"), 1, run.transcript())
+        self.assertEqual(srv.access_log()[-1],
+                         'GET /Download/Micro/QuorvelLauncher.exe 200 %d range="-"' % len(data))
+        self.assert_installed(data)
+
+    def test_a_second_copy_started_mid_download_ends_at_once_and_touches_nothing(self):
+        data = payload(700 * 1024)
+        srv = self.server(data, limit_rate="64k").start()
+        first = self.run_program()
+        self.assertTrue(first.wait_for_line("当前文件大小: 0 字节", 20), first.transcript())
+        time.sleep(1)
+        part = PREFIX.temp("QuorvelLauncher.bin")
+        before = size(part)
+        second = self.run_program()
+        self.assertEqual(second.wait(15), 0, second.transcript())
+        self.assertEqual(second.lines, [])
+        during = read(part)
+        self.assertGreater(before, 0)
+        self.assertTrue(before <= len(during) < len(data), (before, len(during)))
+        self.assertEqual(during, data[:len(during)])
+        # The first copy goes on alone: one HEAD, one GET, no checksum failure.
+        self.assertEqual(self.finish(first), 0, first.transcript())
+        self.assertEqual(first.err(), [])
+        self.assertEqual(first.out().count("下载成功"), 1, first.transcript())
+        self.assertEqual([line.split(" ")[0] for line in srv.access_log()], ["HEAD", "GET"])
         self.assert_installed(data)
 
 

@@ -76,9 +76,18 @@ class Prefix:
         with open(self.display_file, "w") as f:
             f.write(display)
         # Restart the wineserver so that no desktop process started without this display lingers.
+        self.stop_wineserver()
+        self.start_wineserver()
+
+    def stop_wineserver(self):
         env = self.env()
         subprocess.run(["wineserver", "-k"], env=env, check=False)
         subprocess.run(["wineserver", "-w"], env=env, check=False)
+
+    def start_wineserver(self):
+        """A persistent wineserver, and Wine's background processes started with it. The
+        wineserver creates every socket of its programs, in its own network namespace."""
+        env = self.env()
         subprocess.run(["wineserver", "-p"], env=env, check=False, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # The first program of a fresh wineserver starts Wine's background processes, which keep
