@@ -148,7 +148,7 @@ Task<Result<TcpConnection>> connect_one(const SocketAddress& address) {
   auto registration = SocketRegistration::create(static_cast<NativeSocket>(socket.get()));
   if (!registration) co_return registration.take_error();
   for (;;) {
-    co_await registration->writable();
+    Readiness seen = co_await registration->writable();
     int error = 0;
     int length = sizeof(error);
     if (getsockopt(socket.get(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) !=
@@ -156,11 +156,17 @@ Task<Result<TcpConnection>> connect_one(const SocketAddress& address) {
       co_return socket_error();
     }
     if (error != 0) co_return Error::os(error);
-    // A wake-up before the outcome is known: the connect is still under way.
+    // The connect completed and the peer reset the connection at once. SO_ERROR stays 0 and every
+    // later wait would end at once with the same events, so the attempt ends here.
+    if (seen.hangup) co_return Error::os(WSAECONNRESET);
     sockaddr_storage peer;
     int peer_length = sizeof(peer);
     if (getpeername(socket.get(), reinterpret_cast<sockaddr*>(&peer), &peer_length) == 0) break;
     if (WSAGetLastError() != WSAENOTCONN) co_return socket_error();
+    // Not connected. Only a wait that brought no events leaves the connect under way; after any
+    // event the connect is over and the connection lost since (Wine calls a reset socket writable).
+    if (seen.write) co_return Error::os(WSAECONNRESET);
+    if (seen.any()) co_return Error::os(WSAENOTCONN);
   }
   co_return TcpConnection(std::move(socket), std::move(*registration), address);
 }

@@ -4,9 +4,10 @@
 //   while (recv(...) would block) co_await reg->readable();
 //
 // The wait ends when the socket is readable (or writable), at end of stream, or on error or hang-up
-// (a refused connect included); the caller then repeats its operation and learns which. Drop the
-// registration before closing the socket. A task cancelled while it waits here is safe: the
-// awaiter's destructor withdraws the wait and the reactor keeps its in-flight state itself.
+// (a refused connect included), and says what it saw; the caller then repeats its operation and
+// learns the rest. Drop the registration before closing the socket. A task cancelled while it waits
+// here is safe: the awaiter's destructor withdraws the wait and the reactor keeps its in-flight
+// state itself.
 #pragma once
 
 #include <coroutine>
@@ -18,6 +19,17 @@
 namespace quorvel {
 
 using NativeSocket = std::uintptr_t;  // SOCKET on Windows, int fd on POSIX
+
+// What ended a wait; several may hold at once. Nothing set: the wait ended without news of the
+// socket (its request was withdrawn), and the caller may simply wait again.
+struct Readiness {
+  bool read = false;    // bytes, a connection to accept, or the end of the stream
+  bool write = false;   // room to send; a connect has completed
+  bool hangup = false;  // the connection is gone: reset, aborted or closed here
+  bool error = false;   // a connect failed, or the socket could not be waited on
+
+  bool any() const { return read || write || hangup || error; }
+};
 
 namespace detail {
 
@@ -34,7 +46,7 @@ class ReadinessAwaiter {
 
   bool await_ready() const noexcept { return false; }
   bool await_suspend(std::coroutine_handle<> h);
-  void await_resume() noexcept { waiting_ = false; }
+  Readiness await_resume() noexcept;
 
  private:
   std::shared_ptr<Source> source_;

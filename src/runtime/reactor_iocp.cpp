@@ -30,6 +30,7 @@ namespace {
 constexpr ULONG IOCTL_AFD_POLL = 0x00012024;
 constexpr DWORD SIO_BASE_HANDLE_CODE = 0x48000022;
 constexpr NTSTATUS STATUS_PENDING_CODE = 0x00000103;
+constexpr NTSTATUS STATUS_CANCELLED_CODE = static_cast<NTSTATUS>(0xC0000120);
 
 constexpr ULONG AFD_POLL_RECEIVE = 0x0001;
 constexpr ULONG AFD_POLL_SEND = 0x0004;
@@ -85,9 +86,28 @@ struct Source : std::enable_shared_from_this<Source> {
   bool closed = false;
   std::shared_ptr<TaskRecord> waiters[2];
   PollRequest requests[2];
+  Readiness seen[2];  // what the last completed request of each direction reported
 };
 
 namespace {
+
+// What a completed request reports; a cancelled one (its wait was withdrawn) reports nothing.
+Readiness readiness_of(const PollRequest& request) {
+  Readiness seen;
+  NTSTATUS status = request.iosb.Status;
+  if (status == STATUS_CANCELLED_CODE) return seen;
+  if (status < 0) {
+    seen.error = true;
+    return seen;
+  }
+  if (request.info.number_of_handles == 0) return seen;
+  ULONG events = request.info.handles[0].events;
+  seen.read = (events & (AFD_POLL_RECEIVE | AFD_POLL_ACCEPT | AFD_POLL_DISCONNECT)) != 0;
+  seen.write = (events & AFD_POLL_SEND) != 0;
+  seen.hangup = (events & (AFD_POLL_ABORT | AFD_POLL_LOCAL_CLOSE)) != 0;
+  seen.error = (events & AFD_POLL_CONNECT_FAIL) != 0;
+  return seen;
+}
 
 // With sources_mutex held. False when the request could not be issued; the waiter then goes on at
 // once and meets the socket's state in its next operation.
@@ -142,6 +162,7 @@ void backend_wait(int timeout_ms) {
       auto* request = reinterpret_cast<PollRequest*>(entries[i].lpOverlapped);
       Source& source = *request->source;
       request->pending = false;
+      source.seen[static_cast<int>(request->direction)] = readiness_of(*request);
       auto& waiter = source.waiters[static_cast<int>(request->direction)];
       if (waiter) ready[n_ready++] = std::move(waiter);
       released[n_released++] = std::move(request->keep_alive);
@@ -164,10 +185,19 @@ bool ReadinessAwaiter::await_suspend(std::coroutine_handle<> h) {
   if (source_->closed) return false;
   auto& slot = source_->waiters[static_cast<int>(direction_)];
   if (slot) fatal("two tasks wait on the same socket in the same direction");
+  // A request still in flight for an earlier, withdrawn wait serves this one too.
+  source_->seen[static_cast<int>(direction_)] = {};
   if (!issue_poll(*source_, direction_)) return false;
   slot = std::move(task);
   waiting_ = true;
   return true;
+}
+
+Readiness ReadinessAwaiter::await_resume() noexcept {
+  if (!waiting_) return Readiness{.error = true};  // the wait could not be made
+  waiting_ = false;
+  std::lock_guard lock(sources_mutex);
+  return source_->seen[static_cast<int>(direction_)];
 }
 
 }  // namespace detail

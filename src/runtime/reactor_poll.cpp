@@ -28,6 +28,7 @@ struct Source {
   ~Source() { live_sources.fetch_sub(1); }
 
   std::shared_ptr<TaskRecord> waiters[2];  // indexed by Direction
+  Readiness seen[2];                       // what woke each direction's last waiter
 };
 
 namespace {
@@ -94,10 +95,18 @@ void backend_wait(int timeout_ms) {
     for (size_t i = 0; i < polled.size(); ++i) {
       short revents = fds[i + 1].revents;
       Source& source = *polled[i];
-      if ((revents & READ_EVENTS) && source.waiters[0])
+      Readiness seen{.read = (revents & POLLIN) != 0,
+                     .write = (revents & POLLOUT) != 0,
+                     .hangup = (revents & POLLHUP) != 0,
+                     .error = (revents & (POLLERR | POLLNVAL)) != 0};
+      if ((revents & READ_EVENTS) && source.waiters[0]) {
+        source.seen[0] = seen;
         ready.push_back(std::move(source.waiters[0]));
-      if ((revents & WRITE_EVENTS) && source.waiters[1])
+      }
+      if ((revents & WRITE_EVENTS) && source.waiters[1]) {
+        source.seen[1] = seen;
         ready.push_back(std::move(source.waiters[1]));
+      }
     }
   }
   for (const auto& task : ready) wake(task);
@@ -120,6 +129,12 @@ bool ReadinessAwaiter::await_suspend(std::coroutine_handle<> h) {
   waiting_ = true;
   backend_notify();
   return true;
+}
+
+Readiness ReadinessAwaiter::await_resume() noexcept {
+  waiting_ = false;
+  std::lock_guard lock(state().mutex);
+  return source_->seen[static_cast<int>(direction_)];
 }
 
 }  // namespace detail

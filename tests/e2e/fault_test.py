@@ -78,6 +78,17 @@ class Faults(unittest.TestCase):
         self.assertEqual(run.wait(60), 0, run.transcript())
         self.assertEqual(read(PREFIX.temp("QuorvelLauncher.exe")), self.data)
 
+    def test_reset_at_accept(self):
+        # The reset lands right after the connect completes, before or after the program's first
+        # wait on the socket: each attempt must fail and be retried, never wait for good.
+        srv = self.serve("accept_reset", times=3)
+        run = self.run_to_install(srv, expect_any_err=["下载失败: "])
+        failures = [e for e in run.err() if e.startswith("下载失败: ")]
+        self.assertEqual(len(failures), 3, run.transcript())
+        for line in failures:
+            self.assertTrue(line.endswith(("(os error 10054)", "unexpected EOF during handshake")),
+                            line)
+
     def test_eof_after_client_hello(self):
         self.run_to_install(self.serve("hello_eof"),
                             expect_err=["下载失败: unexpected EOF during handshake"])

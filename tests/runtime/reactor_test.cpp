@@ -118,6 +118,31 @@ TEST(Reactor, ReadinessPresentBeforeTheWaitEndsItAtOnce) {
   EXPECT_EQ(block_on(body(a.get())), 2);
 }
 
+// The reset has arrived before anybody waits; it is not news any more, yet both waits must end at
+// once and say that the connection is gone.
+TEST(Reactor, AResetBeforeTheFirstWaitEndsBothWaitsAndIsReported) {
+  auto [a, b] = test::tcp_pair();
+  test::reset_close(b);
+  ASSERT_TRUE(test::wait_unconnected(a.get(), 5000));
+  auto body = [](NativeSocket s,
+                 std::promise<std::pair<Readiness, Readiness>>* seen) -> Task<void> {
+    auto reg = SocketRegistration::create(s);
+    if (!reg) co_return;
+    Readiness read = co_await reg->readable();
+    Readiness write = co_await reg->writable();
+    seen->set_value({read, write});
+  };
+  std::promise<std::pair<Readiness, Readiness>> seen;
+  TaskHandle task = spawn_task(body(a.get(), &seen));
+  auto future = seen.get_future();
+  bool ended = future.wait_for(10s) == std::future_status::ready;
+  cancel_task(task);
+  ASSERT_TRUE(ended) << "a wait missed the reset";
+  auto [read, write] = future.get();
+  EXPECT_TRUE(read.hangup || read.error);
+  EXPECT_TRUE(write.hangup || write.error);
+}
+
 TEST(Reactor, EndOfStreamWakesAReader) {
   auto [a, b] = test::tcp_pair();
   std::thread closer([&b] {

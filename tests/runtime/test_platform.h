@@ -46,6 +46,10 @@ bool is_connection_refused(int code);
 long send_some(NativeSocket s, const void* data, size_t size);
 long recv_some(NativeSocket s, void* data, size_t size);
 void fill_send_buffer(NativeSocket s);
+// Closes the socket with a reset (SO_LINGER {1, 0}) instead of an orderly close.
+void reset_close(TestSocket& s);
+// Waits (up to timeout) until the socket has lost its connection, as after a reset; true if so.
+bool wait_unconnected(NativeSocket s, int timeout_ms);
 // Waits (blocking, up to timeout) until the socket has data or end of stream; then recv_some.
 long recv_wait(NativeSocket s, void* data, size_t size, int timeout_ms);
 

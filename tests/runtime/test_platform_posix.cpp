@@ -116,6 +116,25 @@ bool is_connection_refused(int code) {
   return code == ECONNREFUSED;
 }
 
+void reset_close(TestSocket& s) {
+  linger l{1, 0};
+  setsockopt(static_cast<int>(s.get()), SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  s.close();
+}
+
+bool wait_unconnected(NativeSocket s, int timeout_ms) {
+  for (int waited = 0; waited <= timeout_ms; ++waited) {
+    sockaddr_storage peer;
+    socklen_t len = sizeof peer;
+    if (getpeername(static_cast<int>(s), reinterpret_cast<sockaddr*>(&peer), &len) != 0 &&
+        errno == ENOTCONN) {
+      return true;
+    }
+    usleep(1000);
+  }
+  return false;
+}
+
 long send_some(NativeSocket s, const void* data, size_t size) {
   ssize_t n = ::send(static_cast<int>(s), data, size, MSG_NOSIGNAL);
   if (n >= 0) return n;

@@ -143,6 +143,26 @@ bool is_connection_refused(int code) {
   return code == WSAECONNREFUSED;
 }
 
+void reset_close(TestSocket& s) {
+  linger l{1, 0};
+  setsockopt(static_cast<SOCKET>(s.get()), SOL_SOCKET, SO_LINGER, reinterpret_cast<char*>(&l),
+             sizeof l);
+  s.close();
+}
+
+bool wait_unconnected(NativeSocket s, int timeout_ms) {
+  for (int waited = 0; waited <= timeout_ms; ++waited) {
+    sockaddr_storage peer;
+    int len = sizeof peer;
+    if (getpeername(static_cast<SOCKET>(s), reinterpret_cast<sockaddr*>(&peer), &len) != 0 &&
+        WSAGetLastError() == WSAENOTCONN) {
+      return true;
+    }
+    Sleep(1);
+  }
+  return false;
+}
+
 long send_some(NativeSocket s, const void* data, size_t size) {
   int n = ::send(static_cast<SOCKET>(s), static_cast<const char*>(data), static_cast<int>(size), 0);
   if (n >= 0) return n;

@@ -6,6 +6,7 @@ Every request is recorded as (method, range header or None).
 
 Faults:
   refuse            nothing listens until the fault is used up (the port is opened later)
+  accept_reset      reset (RST) each connection the moment it is accepted
   body_cut=N        GET body: close the connection after N body bytes ("half", "last" allowed)
   body_reset=N      GET body: reset (RST) the connection after N body bytes
   hello_eof         close the TCP connection right after reading the ClientHello
@@ -101,6 +102,9 @@ class FaultServer:
                 conn, _ = self.listener.accept()
             except OSError:
                 return
+            if self._take("accept_reset"):
+                self._reset(conn)
+                continue
             threading.Thread(target=self._serve, args=(conn,), daemon=True).start()
 
     def _serve(self, raw):
@@ -195,9 +199,9 @@ class FaultServer:
             kind, n = cut
             conn.sendall(body[:n])
             if kind == "body_reset":
-                # SO_LINGER with a zero timeout turns the close into a reset.
-                conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-            conn.close()
+                self._reset(conn)
+            else:
+                conn.close()
             return
         for i in range(0, len(body), 65536):
             conn.sendall(body[i:i + 65536])
@@ -212,6 +216,12 @@ class FaultServer:
         if n >= body_length or not self._take(kind):
             return None
         return kind, n
+
+    @staticmethod
+    def _reset(conn):
+        # SO_LINGER with a zero timeout turns the close into a reset.
+        conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        conn.close()
 
     @staticmethod
     def _close(conn):
