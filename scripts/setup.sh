@@ -9,7 +9,7 @@ packages=(
   imagemagick python3 openssl nginx-light curl
   googletest libbenchmark-dev
   libssl-dev
-  apache2 lighttpd caddy haproxy
+  apache2 lighttpd lighttpd-mod-openssl caddy haproxy
 )
 missing=()
 for p in "${packages[@]}"; do
