@@ -128,11 +128,14 @@ class Checker {
       if (open.failure == TlsOpen::Failure::None) {
         report_.add(Severity::Ok, requirement, "TLS 1.2 with " + open.facts.suite);
         if (!windows_profile_) windows_profile_ = profile;
-      } else {
+      } else if (tls12.failure == TlsOpen::Failure::None) {
         report_.add(Severity::Fail, requirement,
                     "no TLS 1.2 cipher suite in common with its Schannel (" +
                         error_text(*open.error) + "): every " + std::string(client->name) +
                         " player is locked out; see docs/serving.md for the suites it offers");
+      } else {
+        report_.add(Severity::Fail, requirement,
+                    "no TLS 1.2 handshake: " + error_text(*open.error));
       }
     }
     if (windows_profile_) data_profile_ = windows_profile_;

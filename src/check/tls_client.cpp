@@ -266,12 +266,14 @@ TlsOpen open_tls(const ServerEndpoint& endpoint, const TlsProfile& profile) {
   Socket socket = std::move(*tcp);
   SSL_set_fd(ssl.get(), socket.get());
   errno = 0;
-  if (SSL_connect(ssl.get()) != 1) {
+  if (const int rc = SSL_connect(ssl.get()); rc != 1) {
     const int saved = errno;
+    const int error = SSL_get_error(ssl.get(), rc);
     std::string text = ssl_error_text("");
     if (text.empty()) {
       text =
-          saved == EAGAIN || saved == EWOULDBLOCK
+          error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE || saved == EAGAIN ||
+                  saved == EWOULDBLOCK
               ? "no answer from the server for " + std::to_string(endpoint.timeout_seconds) + " s"
           : saved != 0 ? error_text(Error::os(saved))
                        : "the server closed the connection during the handshake";
@@ -304,6 +306,9 @@ Result<size_t> TlsStream::read_now(std::span<uint8_t> buffer) {
   switch (SSL_get_error(ssl, n)) {
     case SSL_ERROR_ZERO_RETURN:
       return size_t{0};
+    case SSL_ERROR_WANT_READ:  // the socket's receive timeout ran out
+    case SSL_ERROR_WANT_WRITE:
+      return timed_out(timeout_seconds_);
     case SSL_ERROR_SYSCALL:
       if (saved == EAGAIN || saved == EWOULDBLOCK) return timed_out(timeout_seconds_);
       if (saved == 0 && ERR_peek_error() == 0) return size_t{0};
@@ -324,7 +329,11 @@ Result<size_t> TlsStream::write_now(std::span<const uint8_t> bytes) {
       SSL_write(ssl, bytes.data(), static_cast<int>(std::min<size_t>(bytes.size(), INT_MAX)));
   if (n > 0) return static_cast<size_t>(n);
   const int saved = errno;
-  if (saved == EAGAIN || saved == EWOULDBLOCK) return timed_out(timeout_seconds_);
+  const int error = SSL_get_error(ssl, n);
+  if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE || saved == EAGAIN ||
+      saved == EWOULDBLOCK) {
+    return timed_out(timeout_seconds_);
+  }
   if (saved != 0) return Error::os(saved);
   return Error::other(ssl_error_text("TLS write failed"));
 }

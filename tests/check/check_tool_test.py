@@ -39,7 +39,7 @@ def crc():
 
 class CheckTool(unittest.TestCase):
     def check(self, port, *args):
-        r = subprocess.run([CHECK, "--ca-file", os.path.join(CA, "ca.pem"), "--timeout", "5", *args,
+        r = subprocess.run([CHECK, "--ca-file", os.path.join(CA, "ca.pem"), "--timeout", "2", *args,
                             f"https://localhost:{port}/Download/Micro/QuorvelLauncher.exe"],
                            capture_output=True, text=True, timeout=60)
         return r.returncode, r.stdout.splitlines(), r.stderr
@@ -112,6 +112,8 @@ class CheckTool(unittest.TestCase):
              'FAIL      HEAD status: "HTTP/1.1 302 Found": the bootstrapper needs'),
             ("body_cut=half", 1, "checksum", "FAIL      checksum: the 50000 bytes served"),
             ("bad_utf8", 1, "HEAD status", "FAIL      HEAD status:"),
+            ("head_kept_open", 1, "HEAD reply",
+             "FAIL      HEAD reply: the server kept the connection open after"),
         ]
         for fault, status, requirement, start in cases:
             with self.subTest(fault=fault):
