@@ -25,6 +25,9 @@ namespace {
 
 constexpr uint64_t EXTRA_BODY_BYTES = 1 << 20;          // read past an announced length, to see it
 constexpr uint64_t MAX_BODY_BYTES = uint64_t{8} << 30;  // with no length announced
+// The bootstrapper skips the GET reply's header lines one by one; the check keeps them, so it
+// bounds their sum.
+constexpr size_t MAX_GET_HEAD_BYTES = 1 << 20;
 
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
@@ -281,6 +284,7 @@ class Checker {
       reply.error = "cannot send the request: " + error_text(sent.error());
       return reply;
     }
+    size_t head_bytes = 0;
     for (;;) {
       std::string line;
       auto n =
@@ -290,6 +294,12 @@ class Checker {
         return reply;
       }
       if (*n == 0) break;
+      head_bytes += *n;
+      if (head_bytes > MAX_GET_HEAD_BYTES) {
+        reply.error = "the reply's head goes on past " + std::to_string(MAX_GET_HEAD_BYTES) +
+                      " bytes without its blank line";
+        return reply;
+      }
       reply.head_lines.push_back(std::move(line));
       if (reply.head_lines.size() > 1 && is_end_of_head(reply.head_lines.back())) break;
       if (reply.head_lines.size() > 1 && !is_valid_utf8(reply.head_lines.back())) {
