@@ -38,17 +38,12 @@ int main(int argc, char** argv) {
   bool have_url = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    auto value = [&](const char* name) -> const char* {
-      if (i + 1 >= argc) return nullptr;
-      (void)name;
-      return argv[++i];
-    };
     if (arg == "-h" || arg == "--help") {
       std::fputs(USAGE, stdout);
       return 0;
     } else if (arg == "--ca-file" || arg == "--file" || arg == "--timeout") {
-      const char* v = value(arg.c_str());
-      if (!v) return usage_error(arg + " needs a value");
+      if (i + 1 >= argc) return usage_error(arg + " needs a value");
+      const char* v = argv[++i];
       if (arg == "--ca-file") {
         options.ca_file = v;
       } else if (arg == "--file") {

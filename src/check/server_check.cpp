@@ -1,7 +1,5 @@
 #include "check/server_check.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <memory>
