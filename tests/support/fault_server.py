@@ -21,6 +21,7 @@ Faults:
   bad_utf8          the HEAD reply holds bytes that are not UTF-8
   huge_head         the HEAD reply is 1 MiB of header lines
   slow_head         the HEAD reply is sent one byte per millisecond
+  head_kept_open    the HEAD reply is sent, then the connection is held open until the client goes
 """
 
 import socket
@@ -174,6 +175,10 @@ class FaultServer:
                 time.sleep(0.001)
         else:
             conn.sendall(reply)
+        if self._take("head_kept_open"):
+            while conn.recv(4096):
+                pass
+            return
         self._close(conn)
 
     def _get(self, conn, rng):

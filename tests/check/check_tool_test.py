@@ -1,0 +1,138 @@
+"""quorvel-check against servers on loopback: nginx as documented, nginx with suites no Windows 7
+offers, and the fault server's misbehaviours. Each case checks the exit status and the one line
+that explains it.
+
+Environment (set by CTest): QUORVEL_CHECK, QUORVEL_CRC64SUM, QUORVEL_CHECK_WORK.
+"""
+
+import os
+import subprocess
+import sys
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "support"))
+
+from fault_server import FaultServer  # noqa: E402
+from nginx_server import NginxServer  # noqa: E402
+
+CHECK = os.environ.get("QUORVEL_CHECK", "")
+CRC64SUM = os.environ.get("QUORVEL_CRC64SUM", "")
+WORK = os.environ.get("QUORVEL_CHECK_WORK", "/tmp/quorvel-check-test")
+CA = os.path.join(WORK, "ca")
+PAYLOAD = bytes((i * 31 + 7) & 0xFF for i in range(100_000))
+
+
+def setUpModule():
+    os.makedirs(WORK, exist_ok=True)
+    subprocess.run(["bash", os.path.join(HERE, "..", "support", "make_test_ca.sh"), CA],
+                   check=True, stdout=subprocess.DEVNULL)
+    with open(os.path.join(WORK, "payload.bin"), "wb") as f:
+        f.write(PAYLOAD)
+
+
+def crc():
+    out = subprocess.run([CRC64SUM, os.path.join(WORK, "payload.bin")], check=True,
+                         capture_output=True, text=True).stdout
+    return int(out.split()[0])
+
+
+class CheckTool(unittest.TestCase):
+    def check(self, port, *args):
+        r = subprocess.run([CHECK, "--ca-file", os.path.join(CA, "ca.pem"), "--timeout", "2", *args,
+                            f"https://localhost:{port}/Download/Micro/QuorvelLauncher.exe"],
+                           capture_output=True, text=True, timeout=60)
+        return r.returncode, r.stdout.splitlines(), r.stderr
+
+    def line(self, lines, requirement):
+        found = [l for l in lines if l[10:].startswith(requirement + ":")]
+        self.assertEqual(len(found), 1, "\n".join(lines))
+        return found[0]
+
+    def nginx(self, ciphers=None):
+        srv = NginxServer(PAYLOAD, os.path.join(CA, "localhost.pem"),
+                          os.path.join(CA, "localhost.key"), crc())
+        if ciphers:
+            plain = srv.write_config
+            def write_config():
+                path = plain()
+                with open(path) as f:
+                    conf = f.read().replace("ssl_protocols TLSv1.2;",
+                                            f"ssl_protocols TLSv1.2; ssl_ciphers {ciphers};")
+                with open(path, "w") as f:
+                    f.write(conf)
+                return path
+            srv.write_config = write_config
+        srv.start()
+        self.addCleanup(srv.stop)
+        return srv
+
+    def fault(self, fault):
+        srv = FaultServer(PAYLOAD, os.path.join(CA, "localhost.pem"),
+                          os.path.join(CA, "localhost.key"), crc(), fault, times=100).start()
+        self.addCleanup(srv.stop)
+        return srv
+
+    def test_nginx_as_documented_meets_every_requirement(self):
+        srv = self.nginx()
+        code, lines, err = self.check(srv.port, "--file", os.path.join(WORK, "payload.bin"))
+        self.assertEqual(code, 0, "\n".join(lines) + err)
+        self.assertEqual(lines[-1], "verdict 0: every requirement met")
+        self.assertTrue(all(l.startswith("ok") for l in lines[1:-1]), "\n".join(lines))
+        self.assertIn("local copy: the served bytes are", self.line(lines, "local copy"))
+
+    def test_only_ecdhe_rsa_gcm_locks_out_windows_7(self):
+        srv = self.nginx("ECDHE-RSA-AES128-GCM-SHA256:ECDHE-RSA-AES256-GCM-SHA384")
+        code, lines, _ = self.check(srv.port)
+        self.assertEqual(code, 1, "\n".join(lines))
+        self.assertTrue(self.line(lines, "TLS for Windows 7").startswith("FAIL"))
+        self.assertTrue(self.line(lines, "TLS for Windows 10").startswith("ok"))
+        self.assertTrue(self.line(lines, "checksum").startswith("ok"))
+
+    def test_local_copy_that_differs_fails(self):
+        srv = self.nginx()
+        other = os.path.join(WORK, "other.bin")
+        with open(other, "wb") as f:
+            f.write(PAYLOAD[:500] + b"\0" + PAYLOAD[501:])
+        code, lines, _ = self.check(srv.port, "--file", other)
+        self.assertEqual(code, 1)
+        self.assertIn("differs from %s at byte 500" % other, self.line(lines, "local copy"))
+
+    def test_faults_and_their_verdicts(self):
+        cases = [  # fault, exit status, requirement, expected start of its line
+            ("head_lowercase", 2, "Content-Length",
+             'DEGRADED  Content-Length: not recognised: the server spells it "content-length:"'),
+            ("no_etag", 2, "ETag", "DEGRADED  ETag: missing; a cut download never resumes"),
+            ("range_ignored", 2, "resume (Range: bytes=50000-)",
+             'DEGRADED  resume (Range: bytes=50000-): answered "HTTP/1.1 200" with the whole file'),
+            ("wrong_crc", 1, "checksum", "FAIL      checksum: the 100000 bytes served have"),
+            ("no_crc", 1, "x-oss-hash-crc64ecma", "FAIL      x-oss-hash-crc64ecma: missing; the "
+             "checksum reads as 0"),
+            ("head_302", 1, "HEAD status",
+             'FAIL      HEAD status: "HTTP/1.1 302 Found": the bootstrapper needs'),
+            ("body_cut=half", 1, "checksum", "FAIL      checksum: the 50000 bytes served"),
+            ("bad_utf8", 1, "HEAD status", "FAIL      HEAD status:"),
+            ("head_kept_open", 1, "HEAD reply",
+             "FAIL      HEAD reply: the server kept the connection open after"),
+        ]
+        for fault, status, requirement, start in cases:
+            with self.subTest(fault=fault):
+                srv = self.fault(fault)
+                code, lines, err = self.check(srv.port)
+                srv.stop()
+                self.assertEqual(code, status, "\n".join(lines) + err)
+                self.assertTrue(self.line(lines, requirement).startswith(start), "\n".join(lines))
+
+    def test_no_server_and_bad_arguments_give_status_3(self):
+        r = subprocess.run([CHECK, "https://localhost:1/Download/Micro/QuorvelLauncher.exe"],
+                           capture_output=True, text=True, timeout=30)
+        self.assertEqual(r.returncode, 3)
+        self.assertIn("quorvel-check: cannot connect to localhost:1: Connection refused", r.stderr)
+        for args in ([], ["--timeout", "0", "https://x/"], ["https://a//b"], ["--bogus", "u"]):
+            r = subprocess.run([CHECK, *args], capture_output=True, text=True, timeout=30)
+            self.assertEqual(r.returncode, 3, args)
+            self.assertTrue(r.stderr.startswith("quorvel-check: "), r.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
