@@ -9,11 +9,12 @@ add_link_options(-Wl,--gc-sections)
 # No link time stamp in the PE header, and no build paths in the objects (__FILE__ and the debug
 # information name files relative to the source and build trees).
 add_link_options(-Wl,--no-insert-timestamp)
-add_compile_options($<${c_like}:-ffile-prefix-map=${PROJECT_SOURCE_DIR}=.>
-  $<${c_like}:-ffile-prefix-map=${CMAKE_BINARY_DIR}=build>)
+set(prefix_maps -ffile-prefix-map=${PROJECT_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=build)
+add_compile_options("$<${c_like}:${prefix_maps}>")
 
 if(QUORVEL_RELEASE)
   # The shipped file is stripped; the release script keeps this information in a separate file.
+  # (No link-time optimisation: MinGW-w64's GCC 12 stops with an internal error in it on this
+  # code.)
   add_compile_options($<${c_like}:-g>)
-  set(CMAKE_INTERPROCEDURAL_OPTIMIZATION ON)
 endif()

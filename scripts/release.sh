@@ -68,10 +68,15 @@ if [ -z "${SOURCE_DATE_EPOCH:-}" ] && epoch=$(git -C "$source_dir" log -1 --form
   export SOURCE_DATE_EPOCH=$epoch
 fi
 
+# ccache, when used, must pass the compiler absolute paths, which the build maps to fixed names:
+# the relative paths its base_dir setting makes would name the build's own location.
+export CCACHE_BASEDIR=
+
 # --fresh: options left in the cache by an earlier release never carry over into this one.
 cmake --preset release -B "$build_dir" --fresh -DQUORVEL_DOWNLOAD_URL="$url" \
   -DQUORVEL_VERSION="$version" "${defines[@]}" >/dev/null
 cmake --build "$build_dir" --target QuorvelSetup -j "$(nproc)"
+build_dir=$(cd "$build_dir" && pwd)
 
 version=$(sed -n 's/^QUORVEL_EFFECTIVE_VERSION:INTERNAL=//p' "$build_dir/CMakeCache.txt")
 mkdir -p "$dist"
