@@ -19,9 +19,9 @@ if(NOT quorvel_version MATCHES "^([0-9]+)(\\.([0-9]+))?(\\.([0-9]+))?(\\.([0-9]+
   message(FATAL_ERROR "QUORVEL_VERSION \"${quorvel_version}\" is not a version: give one to four "
     "numbers joined by dots, such as 1.4.2")
 endif()
+set(parts "${CMAKE_MATCH_1}" "${CMAKE_MATCH_3}" "${CMAKE_MATCH_5}" "${CMAKE_MATCH_7}")
 set(quorvel_version_numbers)
-foreach(group 1 3 5 7)
-  set(n "${CMAKE_MATCH_${group}}")
+foreach(n IN LISTS parts)
   if(n STREQUAL "")
     set(n 0)
   endif()

@@ -64,6 +64,14 @@ elif [ -n "$pass_file" ] || [ -n "$timestamp_url" ]; then
   fail "--sign-pass-file and --timestamp-url need --sign-pfx"
 fi
 
+# Paths as given, from here on relative to the sources: CMake finds its presets there.
+build_dir=$(realpath -m "$build_dir")
+dist=$(realpath -m "$dist")
+[ -z "$pfx" ] || pfx=$(realpath "$pfx")
+[ -z "$pass_file" ] || pass_file=$(realpath "$pass_file")
+verify_ca=$(realpath -m "$verify_ca")
+cd "$source_dir"
+
 if [ -z "${SOURCE_DATE_EPOCH:-}" ] && epoch=$(git -C "$source_dir" log -1 --format=%ct 2>/dev/null); then
   export SOURCE_DATE_EPOCH=$epoch
 fi
@@ -75,12 +83,11 @@ export CCACHE_BASEDIR=
 # --fresh: options left in the cache by an earlier release never carry over into this one.
 cmake --preset release -B "$build_dir" --fresh -DQUORVEL_DOWNLOAD_URL="$url" \
   -DQUORVEL_VERSION="$version" "${defines[@]}" >/dev/null
-cmake --build "$build_dir" --target QuorvelSetup -j "$(nproc)"
-build_dir=$(cd "$build_dir" && pwd)
+# The build's progress goes to standard error; standard output is the list of what was made.
+cmake --build "$build_dir" --target QuorvelSetup -j "$(nproc)" >&2
 
 version=$(sed -n 's/^QUORVEL_EFFECTIVE_VERSION:INTERNAL=//p' "$build_dir/CMakeCache.txt")
 mkdir -p "$dist"
-dist=$(cd "$dist" && pwd)
 # Nothing from an earlier release stays behind to be mistaken for this one's.
 rm -f "$dist/QuorvelSetup.exe" "$dist/QuorvelSetup.exe.debug" "$dist/QuorvelSetup.exe.crc64" \
   "$dist/SHA256SUMS"
