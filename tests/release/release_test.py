@@ -47,16 +47,13 @@ def read(path):
 
 
 def crc64_xz(data):
-    table = []
-    for i in range(256):
-        c = i
-        for _ in range(8):
-            c = (c >> 1) ^ (0xC96C5795D7870F42 if c & 1 else 0)
-        table.append(c)
-    crc = 0xFFFFFFFFFFFFFFFF
+    table = [i for i in range(256)]
+    for _ in range(8):
+        table = [(c >> 1) ^ (0xC96C5795D7870F42 if c & 1 else 0) for c in table]
+    crc = (1 << 64) - 1
     for b in data:
         crc = table[(crc ^ b) & 0xFF] ^ (crc >> 8)
-    return crc ^ 0xFFFFFFFFFFFFFFFF
+    return crc ^ ((1 << 64) - 1)
 
 
 def make_signing_pki(pki):
