@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Every performance measurement of the program in one run, each beside its baseline.
 
-    run_all.py --win WINDOWS_BUILD --host HOST_BUILD [--runs N] [--quick]
+    run_all.py --win WINDOWS_BUILD --host HOST_BUILD [--release DIST_EXE] [--runs N] [--quick]
 
 WINDOWS_BUILD is a `windows` preset build whose download URL is https://localhost:PORT/... (the
-port is read from its CMakeCache.txt); HOST_BUILD is a `host` preset build. scripts/bench.sh builds
-both and calls this. The run makes its own Wine prefix (WINDOWS_BUILD/wineprefix-bench, with its own
+port is read from its CMakeCache.txt); HOST_BUILD is a `host` preset build; DIST_EXE is the
+release executable that scripts/release.sh makes, whose size is measured. scripts/bench.sh builds
+all three and calls this. The run makes its own Wine prefix (WINDOWS_BUILD/wineprefix-bench, with its own
 Xvfb display and the test CA trusted) and its own nginx on the build's port.
 
 Figures are medians over the runs. CPU time is read from /proc (utime + stime of the Windows
@@ -295,6 +296,7 @@ class Bench:
         self.runs = args.runs
         self.port = self.download_port()
         self.exe = os.path.join(self.win, "QuorvelSetup.exe")
+        self.release_exe = os.path.abspath(args.release) if args.release else None
         self.suite = os.path.join(self.win, "bench", "suite")
         self.prefix = harness.Prefix(os.path.join(self.win, "wineprefix-bench"),
                                      os.path.join(self.win, "tls-ca-bench"))
@@ -474,6 +476,7 @@ class Bench:
         self.results["paint"]["queried"] = statistics.median(queried_runs)
         beside_query = statistics.median(
             a[0] / q for a, q in zip(runs["program"], queried_runs))
+        self.results["paint"]["queried_ratio"] = beside_query
         self.note(f"  start to banner, program against the baseline with the display query first:"
                   f" {beside_query:.2f}x (median of the rounds)")
         # What the program does before its window that the baseline does not: the display query.
@@ -490,13 +493,20 @@ class Bench:
     # -- size, verify memory, interruption, checksum ----------------------------------------------
 
     def exe_size(self):
+        """The release as shipped (stripped, with its debug link and, when signed, its signature);
+        the windows build stripped beside it for scale."""
         with tempfile.TemporaryDirectory() as tmp:
             copy = os.path.join(tmp, "QuorvelSetup.exe")
             shutil.copyfile(self.exe, copy)
             subprocess.run(["x86_64-w64-mingw32-strip", copy], check=True)
-            self.results["size"] = os.path.getsize(copy)
-        self.note(f"  stripped QuorvelSetup.exe: {self.results['size']} bytes "
-                  f"(unstripped {os.path.getsize(self.exe)})")
+            plain = os.path.getsize(copy)
+        if self.release_exe is None:
+            self.note(f"  no release executable given (--release): windows build stripped {plain} "
+                      f"bytes")
+            return
+        self.results["size"] = os.path.getsize(self.release_exe)
+        self.note(f"  release QuorvelSetup.exe: {self.results['size']} bytes "
+                  f"(windows build stripped: {plain})")
 
     def verify_memory(self, payload_path, crc):
         target = self.prefix.temp("verify.bin")
@@ -587,14 +597,17 @@ class Bench:
             row("CPU s/MiB, process + wineserver", f"{p:.4f}",
                 f"{b:.4f} bare loop (curl {c:.4f})", f"{q:.2f}x", "<= 1.2x", q <= 1.2)
         if "paint" in r:
-            p, b, q = (r["paint"][k] for k in ("program", "baseline", "ratio"))
-            d = r["paint"]["queried"]
+            # The program queries the display before its window, as the start-up order requires;
+            # the fair baseline makes the same query (under Wine each DXGI factory brings up its
+            # own wined3d). The plain baseline is shown for scale.
+            p, b, d, q = (r["paint"][k] for k in ("program", "baseline", "queried",
+                                                   "queried_ratio"))
             row("process start to banner on screen (ms)", f"{p * 1000:.0f}",
-                f"{b * 1000:.0f} Direct2D baseline ({d * 1000:.0f} with the display query)",
-                f"{q:.2f}x", "<= 1.2x", q <= 1.2)
+                f"{d * 1000:.0f} Direct2D baseline with the display query ({b * 1000:.0f} without)",
+                f"{q:.2f}x", "<= 1.05x", q <= 1.05)
         if "size" in r:
             s = r["size"] / 1024
-            row("stripped executable (KiB)", f"{s:.1f}", "-", "-", "<= 600", s <= 600)
+            row("release executable (KiB)", f"{s:.1f}", "-", "-", "<= 400", s <= 400)
         if "idle" in r:
             p, b, q = (r["idle"][k] for k in ("program", "baseline", "ratio"))
             row("idle CPU, download stalled (% of a core)", f"{p * 100:.2f}",
@@ -659,6 +672,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--win", required=True, help="windows preset build directory")
     parser.add_argument("--host", required=True, help="host preset build directory")
+    parser.add_argument("--release", help="the release executable (scripts/release.sh's dist)")
     parser.add_argument("--runs", type=int, default=5, help="runs per measurement (median)")
     parser.add_argument("--only", default=",".join(ALL),
                         help="comma-separated subset of: " + ",".join(ALL))

@@ -6,11 +6,14 @@
 #
 # Build trees: QUORVEL_BENCH_WIN (default build/bench-windows, a Windows build that downloads from
 # https://localhost:QUORVEL_BENCH_PORT, default 47471) and QUORVEL_BENCH_HOST (default
-# build/bench-host, a native build for the checksum speed and the publisher's checksum tool).
+# build/bench-host, a native build for the checksum speed and the publisher's checksum tool); the
+# size is the release's (scripts/release.sh, built in QUORVEL_BENCH_RELEASE, default
+# build/bench-release, for the same URL).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 win=${QUORVEL_BENCH_WIN:-build/bench-windows}
 host=${QUORVEL_BENCH_HOST:-build/bench-host}
+release=${QUORVEL_BENCH_RELEASE:-build/bench-release}
 port=${QUORVEL_BENCH_PORT:-47471}
 jobs=$(nproc)
 
@@ -20,4 +23,6 @@ cmake --build "$win" -j "$jobs" --target QuorvelSetup fake_setup bare_download w
   window_baseline_query display_query verify_bench
 cmake --preset host -B "$host" >/dev/null
 cmake --build "$host" -j "$jobs" --target crc64_bench crc64sum
-exec python3 bench/run_all.py --win "$win" --host "$host" "$@"
+bash scripts/release.sh --url "https://localhost:${port}/Download/Micro/QuorvelLauncher.exe" \
+  --build-dir "$release" --dist "$release/dist" >/dev/null
+exec python3 bench/run_all.py --win "$win" --host "$host" --release "$release/dist/QuorvelSetup.exe" "$@"
