@@ -91,43 +91,6 @@ TEST(CredentialStructure, OlderSystemsAndUnknownVersionGetSchannelCred) {
   EXPECT_EQ(credential_structure_for(std::nullopt), CredentialStructure::SchannelCred);
 }
 
-TEST(CredentialStructure, SchCredentialsDisableEverythingOutsideTheMask) {
-  SchannelCredentials credentials(0xA80, CredentialStructure::SchCredentials);
-  const SCH_CREDENTIALS& c = credentials.sch_credentials();
-  EXPECT_EQ(credentials.auth_data(), static_cast<const void*>(&c));
-  EXPECT_EQ(c.dwVersion, 5u);
-  EXPECT_EQ(c.dwCredFormat, 0u);
-  EXPECT_EQ(c.cCreds, 0u);
-  EXPECT_EQ(c.paCred, nullptr);
-  EXPECT_EQ(c.hRootStore, nullptr);
-  EXPECT_EQ(c.cMappers, 0u);
-  EXPECT_EQ(c.dwSessionLifespan, 0u);
-  EXPECT_EQ(c.dwFlags, 0x00400010u);
-  ASSERT_EQ(c.cTlsParameters, 1u);
-  ASSERT_EQ(c.pTlsParameters, &credentials.tls_parameters());
-  EXPECT_EQ(c.pTlsParameters->grbitDisabledProtocols, 0xFFFFF57Fu);
-  EXPECT_EQ(c.pTlsParameters->cAlpnIds, 0u);
-  EXPECT_EQ(c.pTlsParameters->cDisabledCrypto, 0u);
-  EXPECT_EQ(c.pTlsParameters->dwFlags, 0u);
-
-  SchannelCredentials empty(0, CredentialStructure::SchCredentials);
-  EXPECT_EQ(empty.tls_parameters().grbitDisabledProtocols, 0u);
-}
-
-TEST(CredentialStructure, SchannelCredEnablesTheMask) {
-  SchannelCredentials credentials(0xA80, CredentialStructure::SchannelCred);
-  const SCHANNEL_CRED& c = credentials.schannel_cred();
-  EXPECT_EQ(credentials.auth_data(), static_cast<const void*>(&c));
-  EXPECT_EQ(c.dwVersion, 4u);
-  EXPECT_EQ(c.cCreds, 0u);
-  EXPECT_EQ(c.grbitEnabledProtocols, 0xA80u);
-  EXPECT_EQ(c.dwFlags, 0x00400010u);
-  EXPECT_EQ(c.cSupportedAlgs, 0u);
-  EXPECT_EQ(c.dwMinimumCipherStrength, 0u);
-  EXPECT_EQ(c.dwMaximumCipherStrength, 0u);
-  EXPECT_EQ(c.hRootStore, nullptr);
-}
-
 // A scripted Schannel and chain engine. Each byte from the server is one message: 'S' ends the
 // first handshake and brings certificate 1, 'R' asks for a renegotiation, 'N' ends it and brings
 // certificate 2, which the chain policy rejects; 'D' is a record holding "secret".
@@ -312,6 +275,28 @@ TEST_F(ScriptedSchannel, ARenegotiationValidatesTheCertificateItBrings) {
   ASSERT_FALSE(read.ok()) << "read " << *read << " bytes past an unchecked certificate";
   EXPECT_EQ(read.error(), Error::os(static_cast<int32_t>(CERT_E_UNTRUSTEDROOT)));
   EXPECT_EQ(scripted::certificate, 2);
+}
+
+TEST_F(ScriptedSchannel, CredentialsHandedToSchannelFollowTheWindowsVersion) {
+  struct Case {
+    WindowsVersion version;
+    DWORD structure_version;
+    DWORD protocols;
+  };
+  // SCH_CREDENTIALS list what is disabled: everything but TLS 1.0 to 1.2 (0xA80).
+  for (const Case& c : {Case{{10, 0, 17763}, SCH_CREDENTIALS_VERSION, 0xFFFFF57F},
+                        Case{{11, 0, 0}, SCH_CREDENTIALS_VERSION, 0xFFFFF57F},
+                        Case{{10, 0, 17762}, SCHANNEL_CRED_VERSION, 0xA80},
+                        Case{{6, 1, 7601}, SCHANNEL_CRED_VERSION, 0xA80}}) {
+    scripted::version = c.version;
+    scripted::certificate = 0;
+    scripted::credential_version = 0;
+    auto stream = connect("S");
+    ASSERT_TRUE(stream) << error_text(stream.error());
+    EXPECT_EQ(scripted::credential_version, c.structure_version) << c.version.build;
+    EXPECT_EQ(scripted::protocols, c.protocols) << c.version.build;
+    EXPECT_EQ(scripted::credential_flags, 0x00400010u) << c.version.build;
+  }
 }
 
 TEST(RunningWindowsVersion, ComesFromNtdll) {
