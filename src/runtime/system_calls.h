@@ -8,6 +8,7 @@
 namespace quorvel {
 
 struct SystemCalls {
+  decltype(&::CreateFileW) create_file = &::CreateFileW;
   decltype(&::FormatMessageW) format_message = &::FormatMessageW;
   // Exports looked up at run time (GetTempPath2W in kernel32).
   decltype(&::GetProcAddress) get_proc_address = &::GetProcAddress;

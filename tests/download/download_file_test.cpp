@@ -2,9 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "download/http_exchange.h"
 #include "download_test_support.h"
 #include "support/fake_server.h"
+
+#ifdef _WIN32
+#include "runtime/system_calls.h"
+#endif
 
 namespace quorvel::test {
 namespace {
@@ -439,6 +447,40 @@ TEST_F(DownloadFileTest, ConnectFailureCarriesItsText) {
   ASSERT_FALSE(result.ok());
   EXPECT_EQ(error_text(result.error()), "could not connect to any of the addresses");
 }
+
+#ifdef _WIN32
+// CreateFileW as Windows documents it (Wine does not): CREATE_ALWAYS fails with access denied on an
+// existing hidden or system file unless the call asks for those attributes too.
+HANDLE WINAPI windows_create_file(LPCWSTR path, DWORD access, DWORD share,
+                                  LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                                  HANDLE model) {
+  const DWORD existing = GetFileAttributesW(path);
+  if (disposition == CREATE_ALWAYS && existing != INVALID_FILE_ATTRIBUTES &&
+      (existing & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM) & ~flags) != 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  return CreateFileW(path, access, share, security, disposition, flags, model);
+}
+
+TEST_F(DownloadFileTest, HiddenAndSystemFilesAreStillRewritten) {
+  SystemCalls saved = system_calls();
+  system_calls().create_file = windows_create_file;
+  write_file(file, data.substr(0, 400));
+  write_file(tag_file, "\"old\"");
+  for (const std::string& path : {file, tag_file}) {
+    ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+  }
+  server.add(FakeReply{head_reply("Content-Length: 1000\r\nETag: \"new\"\r\n")});
+  server.add(get_reply("HTTP/1.1 200 OK", data));
+  auto result = run();
+  system_calls() = saved;
+  ASSERT_TRUE(result.ok()) << error_text(result.error());
+  EXPECT_EQ(tag(), "\"new\"");
+  EXPECT_EQ(server.request(1), GET_REQUEST);
+  EXPECT_EQ(bin(), data);
+}
+#endif
 
 }  // namespace
 }  // namespace quorvel::test
