@@ -13,7 +13,7 @@ namespace {
 class FileDeletion : public ::testing::Test {
  protected:
   void SetUp() override {
-    path_ = join_path(temp_root(),
+    path_ = join_path(temp_root().value(),
                       L"quorvel-delete-test-" + std::to_wstring(GetCurrentProcessId()) + L".tmp");
   }
   void TearDown() override {
