@@ -209,6 +209,22 @@ TEST_F(InstallStepTest, WithoutATemporaryFolderNothingIsCopiedOrStartedInTheCurr
   EXPECT_EQ(list_names(game_), Names{L"force_compat_mode.txt"});
 }
 
+TEST_F(InstallStepTest, OldSetupExecutableThatCannotBeDeletedIsReportedAndTheCopyStillRuns) {
+  put_download();
+  ASSERT_TRUE(write_file(setup_, "an older launcher"));
+  // Held without delete sharing, yet open for others to write: the copy can still replace it.
+  HANDLE held = CreateFileW(setup_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const Lines lines = run();
+  CloseHandle(held);
+  EXPECT_EQ(lines,
+            (Lines{err("Failed to delete existing file: " + text_of(ERROR_SHARING_VIOLATION)),
+                   out(STARTED)}));
+  EXPECT_EQ(read_file(setup_), program_);
+  expect_setup_ran();
+}
+
 TEST_F(InstallStepTest, UncreatableGameDirectoryIsReportedAndTheRestStillRuns) {
   put_download();
   // The application-data root is a file, so nothing can be created below it.
