@@ -16,7 +16,7 @@ struct DownloadPaths {
   std::string entity_tag;
 };
 
-// Fails when the temporary folder's path cannot be written as UTF-8.
+// Fails when the temporary folder cannot be queried or its path cannot be written as UTF-8.
 Result<DownloadPaths> download_paths();
 
 }  // namespace quorvel

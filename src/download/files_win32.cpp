@@ -5,6 +5,7 @@
 
 #include "download/files.h"
 #include "runtime/delete_file.h"
+#include "runtime/system_calls.h"
 #include "runtime/utf.h"
 
 namespace quorvel {
@@ -26,8 +27,8 @@ Result<std::wstring> wide_path(const std::string& path) {
 Result<intptr_t> open_with(const std::string& path, DWORD access, DWORD disposition) {
   auto wide = wide_path(path);
   if (!wide) return wide.take_error();
-  HANDLE handle = CreateFileW(wide->c_str(), access, SHARE_ALL, nullptr, disposition,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle = system_calls().create_file(wide->c_str(), access, SHARE_ALL, nullptr, disposition,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return Error::os(static_cast<int32_t>(GetLastError()));
   return reinterpret_cast<intptr_t>(handle);
 }
@@ -48,9 +49,15 @@ Result<File> File::create_append(const std::string& path) {
 }
 
 Result<File> File::create_truncate(const std::string& path) {
-  auto native = open_with(path, GENERIC_WRITE, CREATE_ALWAYS);
+  // Opened as it is and then cut, rather than CREATE_ALWAYS, which refuses an existing hidden or
+  // system file: a tag file hidden by some tool would otherwise cost the resume on every run.
+  auto native = open_with(path, GENERIC_WRITE, OPEN_ALWAYS);
   if (!native) return native.take_error();
-  return File(*native);
+  File file(*native);
+  if (!SetEndOfFile(handle_of(file.native_))) {
+    return Error::os(static_cast<int32_t>(GetLastError()));
+  }
+  return file;
 }
 
 File::File(File&& other) noexcept : native_(std::exchange(other.native_, INVALID)) {}

@@ -92,15 +92,20 @@ void prepare_game_directory(const std::wstring& game_directory) {
 }  // namespace
 
 void run_install_step() {
-  const std::wstring download_file = download_file_path();
-  const std::wstring setup_executable = setup_executable_path();
+  // Without a temporary folder there is nothing to copy or start; the copy and the start report
+  // why, and nothing is written to the current directory instead.
+  const Result<std::wstring> download_file = download_file_path();
+  const Result<std::wstring> setup_executable = setup_executable_path();
 
-  if (path_exists(setup_executable)) {
-    if (Result<void> deleted = delete_file(setup_executable); !deleted.ok()) {
+  if (setup_executable.ok() && path_exists(*setup_executable)) {
+    if (Result<void> deleted = delete_file(*setup_executable); !deleted.ok()) {
       report("Failed to delete existing file: ", deleted.error());
     }
   }
-  if (Result<void> copied = copy_file(download_file, setup_executable); !copied.ok()) {
+  if (!download_file.ok() || !setup_executable.ok()) {
+    report("Failed to copy file: ",
+           download_file.ok() ? setup_executable.error() : download_file.error());
+  } else if (Result<void> copied = copy_file(*download_file, *setup_executable); !copied.ok()) {
     report("Failed to copy file: ", copied.error());
   }
 
@@ -111,7 +116,11 @@ void run_install_step() {
     report("Failed to create compatibility mode file: ", created.error());
   }
 
-  start_setup_executable(setup_executable);
+  if (setup_executable.ok()) {
+    start_setup_executable(*setup_executable);
+  } else {
+    report("Failed to start setup executable: ", setup_executable.error());
+  }
 }
 
 }  // namespace quorvel

@@ -1,5 +1,7 @@
 #include "net/schannel_credentials.h"
 
+#include "runtime/system_calls.h"
+
 namespace quorvel {
 
 namespace {
@@ -12,7 +14,7 @@ std::optional<WindowsVersion> running_windows_version() {
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
   if (!ntdll) return std::nullopt;
   auto rtl_get_version = reinterpret_cast<RtlGetVersionFn>(
-      reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")));
+      reinterpret_cast<void*>(system_calls().get_proc_address(ntdll, "RtlGetVersion")));
   if (!rtl_get_version) return std::nullopt;
   OSVERSIONINFOW info{};
   static_assert(sizeof(info) == 276);

@@ -121,7 +121,9 @@ struct SecureStream::Session {
     bool need_input = incoming.empty();
     for (;;) {
       if (auto sent = co_await send_queued(); !sent) co_return sent;
-      if (!validated) {
+      // A renegotiation is validated once it has completed: until then the context still holds
+      // the certificate of the previous handshake.
+      if (initial && !validated) {
         auto verdict = validate(false);
         if (!verdict) co_return verdict.take_error();
         validated = *verdict == Validation::Accepted;

@@ -68,6 +68,13 @@ Result<const SecurityFunctionTableW*> load_security_functions() {
   return table;
 }
 
+void replace_security_functions_for_testing(const SecurityFunctionTableW* table,
+                                            const CertificateFunctions& certificates) {
+  std::lock_guard lock(loading);
+  certificate_functions = certificates;
+  loaded.store(table, std::memory_order_release);
+}
+
 const SecurityFunctionTableW& sspi() {
   return *loaded.load(std::memory_order_acquire);
 }

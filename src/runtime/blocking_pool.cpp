@@ -23,27 +23,51 @@ class BlockingPool {
   }
 
   void submit(BlockingJob job) {
-    std::lock_guard lock(mutex_);
-    queue_.push_back(std::move(job));
-    cv_.notify_one();
-    grow();
+    std::deque<BlockingJob> stranded;
+    Result<void> grown;
+    {
+      std::lock_guard lock(mutex_);
+      queue_.push_back(std::move(job));
+      cv_.notify_one();
+      grown = grow();
+      // No thread at all would ever take the queue: its jobs end here, so no task waits forever.
+      if (!grown && threads_ == 0) stranded.swap(queue_);
+    }
+    for (BlockingJob& left : stranded) {
+      if (left.fail) {
+        left.fail(left.context, grown.error());
+      } else {
+        left.run(left.context);
+      }
+      finish(left);
+    }
   }
 
  private:
-  // With the lock held: adds threads while the queue is long for the idle threads there are.
-  void grow() {
+  // With the lock held: adds threads while the queue is long for the idle threads there are. The
+  // error of a thread that could not be made.
+  Result<void> grow() {
     while (queue_.size() > idle_ * JOBS_PER_IDLE_THREAD && threads_ < limit_) {
       ++threads_;
       ++idle_;
       cv_.notify_all();
       uint64_t number = next_number_++;
-      if (!spawn_thread("blocking-" + std::to_string(number), [this] { run(); })) {
+      auto spawned = spawn_thread("blocking-" + std::to_string(number), [this] { run(); });
+      if (!spawned) {
         --threads_;
         --idle_;
         limit_ = threads_ > 0 ? threads_ : 1;
-        return;
+        return spawned;
       }
     }
+    return success();
+  }
+
+  // The job no longer touches the task's frame; a cancellation may now destroy it.
+  static void finish(BlockingJob& job) {
+    job.task->blocking_jobs.fetch_sub(1);
+    wake(job.task);
+    job.task.reset();
   }
 
   void run() {
@@ -53,13 +77,10 @@ class BlockingPool {
       while (!queue_.empty()) {
         BlockingJob job = std::move(queue_.front());
         queue_.pop_front();
-        grow();
+        (void)grow();  // this thread remains to take the queue
         lock.unlock();
         job.run(job.context);
-        // The job no longer touches the task's frame; a cancellation may now destroy it.
-        job.task->blocking_jobs.fetch_sub(1);
-        wake(job.task);
-        job.task.reset();
+        finish(job);
         lock.lock();
       }
       ++idle_;

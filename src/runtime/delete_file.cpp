@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "runtime/system_calls.h"
+
 namespace quorvel {
 namespace {
 
@@ -40,7 +42,8 @@ HandleDelete delete_by_handle(const std::wstring& path) {
   if (!file.valid()) return HandleDelete::Failed;
   DispositionInfoEx info{DISPOSITION_DELETE | DISPOSITION_POSIX_SEMANTICS |
                          DISPOSITION_IGNORE_READONLY_ATTRIBUTE};
-  if (SetFileInformationByHandle(file.get(), FILE_DISPOSITION_INFO_EX_CLASS, &info, sizeof info))
+  if (system_calls().set_file_information(file.get(), FILE_DISPOSITION_INFO_EX_CLASS, &info,
+                                          sizeof info))
     return HandleDelete::Deleted;
   // Before Windows 10 1809 (and under Wine) the extended disposition does not exist.
   const DWORD error = GetLastError();
@@ -58,7 +61,7 @@ bool delete_read_only(const std::wstring& path) {
       (attributes & FILE_ATTRIBUTE_DIRECTORY))
     return false;
   if (!SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) return false;
-  if (DeleteFileW(path.c_str())) return true;
+  if (system_calls().delete_file(path.c_str())) return true;
   SetFileAttributesW(path.c_str(), attributes);
   return false;
 }
@@ -66,7 +69,7 @@ bool delete_read_only(const std::wstring& path) {
 }  // namespace
 
 Result<void> delete_file(const std::wstring& path) {
-  if (DeleteFileW(path.c_str())) return success();
+  if (system_calls().delete_file(path.c_str())) return success();
   DWORD first = GetLastError();
   if (first == ERROR_ACCESS_DENIED) {
     switch (delete_by_handle(path)) {

@@ -4,12 +4,14 @@
 #include <string>
 
 #include "runtime/error.h"
+#include "runtime/system_calls.h"
 #include "runtime/utf.h"
 
 namespace quorvel {
 namespace {
 
-constexpr uint32_t FACILITY_NT_BIT_VALUE = 0x10000000;  // HRESULT_FROM_NT marks NT status codes so
+// HRESULT_FROM_NT sets this bit, which no NT status has of its own.
+constexpr uint32_t FACILITY_NT_BIT_VALUE = 0x10000000;
 constexpr size_t MESSAGE_CAPACITY = 2048;
 
 bool is_trailing_space(wchar_t c) {
@@ -42,13 +44,13 @@ std::string os_error_text(int32_t code) {
   if ((lookup & FACILITY_NT_BIT_VALUE) != 0 || (lookup & 0xC0000000u) == 0xC0000000u) {
     module = GetModuleHandleW(L"ntdll");
     if (module != nullptr) {
-      if ((lookup & 0xC0000000u) != 0xC0000000u) lookup ^= FACILITY_NT_BIT_VALUE;
+      lookup &= ~FACILITY_NT_BIT_VALUE;  // unwrapped whatever the severity
       flags = FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS;
     }
   }
   wchar_t buffer[MESSAGE_CAPACITY];
-  DWORD length = FormatMessageW(flags, module, lookup, 0, buffer,
-                                static_cast<DWORD>(MESSAGE_CAPACITY), nullptr);
+  DWORD length = system_calls().format_message(flags, module, lookup, 0, buffer,
+                                               static_cast<DWORD>(MESSAGE_CAPACITY), nullptr);
   std::string code_text = std::to_string(code);
   if (length == 0) {
     auto lookup_error = static_cast<int32_t>(GetLastError());

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "runtime/error.h"
+
 namespace quorvel {
 
 // Appends one component with a single backslash, unless the base is empty or already ends with a
@@ -18,20 +20,24 @@ std::wstring app_data_root_from(const std::optional<std::wstring>& local_app_dat
 constexpr std::wstring_view APP_DATA_FALLBACK = L"C:\\Users\\admin\\AppData\\Local";
 
 #ifdef _WIN32
-std::wstring temp_root();      // the user's temporary directory, ending with a backslash
+// The user's temporary directory, ending with a backslash; the system's error when it cannot say,
+// so that no file ever lands in the current directory instead.
+Result<std::wstring> temp_root();
 std::wstring app_data_root();  // LOCALAPPDATA, or APP_DATA_FALLBACK; never fails
 
-std::wstring download_file_path();     // temp root + "QuorvelLauncher.bin"
-std::wstring entity_tag_file_path();   // temp root + "QuorvelLauncher.bin.etag"
-std::wstring setup_executable_path();  // temp root + "QuorvelLauncher.exe"
-std::wstring game_directory_path();    // app-data root + "Brisko" + "Quorvel-Survival Game"
-std::wstring dead_marker_path();       // game directory + ".dead"
-std::wstring compat_marker_path();     // game directory + "force_compat_mode.txt"
-std::wstring updater_log_path();       // game directory + "Updater.log" (kept by the cleanup)
-std::wstring launcher_log_path();      // game directory + "Launcher.log" (kept by the cleanup)
+Result<std::wstring> download_file_path();     // temp root + "QuorvelLauncher.bin"
+Result<std::wstring> entity_tag_file_path();   // temp root + "QuorvelLauncher.bin.etag"
+Result<std::wstring> setup_executable_path();  // temp root + "QuorvelLauncher.exe"
+std::wstring game_directory_path();            // app-data root + "Brisko" + "Quorvel-Survival Game"
+std::wstring dead_marker_path();               // game directory + ".dead"
+std::wstring compat_marker_path();             // game directory + "force_compat_mode.txt"
+std::wstring updater_log_path();   // game directory + "Updater.log" (kept by the cleanup)
+std::wstring launcher_log_path();  // game directory + "Launcher.log" (kept by the cleanup)
 
 // Which call temp_root() uses: true for GetTempPath2W (decided once per process).
 bool temp_root_uses_get_temp_path2();
+// Lets the next query choose again, for tests that stand in for kernel32's exports.
+void forget_temp_path_choice_for_testing();
 #endif
 
 }  // namespace quorvel

@@ -1,8 +1,11 @@
 // The program's file locations on Windows.
 #include <windows.h>
 
+#include <atomic>
+
 #include "runtime/env.h"
 #include "runtime/paths.h"
+#include "runtime/system_calls.h"
 #include "runtime/utf.h"
 
 namespace quorvel {
@@ -10,35 +13,39 @@ namespace {
 
 using GetTempPathFn = DWORD(WINAPI*)(DWORD, LPWSTR);
 
-struct TempPathCall {
-  GetTempPathFn fn;
-  bool is_get_temp_path2;
-};
+std::atomic<GetTempPathFn> chosen{nullptr};
 
 // GetTempPath2W (Windows 11, and 10 with recent updates) is preferred; older systems and Wine 8
-// lack it. The choice is made once.
-const TempPathCall& temp_path_call() {
-  static const TempPathCall call = [] {
-    auto fn = reinterpret_cast<GetTempPathFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "GetTempPath2W")));
-    if (fn != nullptr) return TempPathCall{fn, true};
-    return TempPathCall{&GetTempPathW, false};
-  }();
-  return call;
+// lack it. The choice is made at the first query; threads that race to it choose alike.
+GetTempPathFn temp_path_function() {
+  GetTempPathFn fn = chosen.load();
+  if (fn != nullptr) return fn;
+  fn = reinterpret_cast<GetTempPathFn>(reinterpret_cast<void*>(
+      system_calls().get_proc_address(GetModuleHandleW(L"kernel32"), "GetTempPath2W")));
+  if (fn == nullptr) fn = &GetTempPathW;
+  chosen.store(fn);
+  return fn;
 }
 
 }  // namespace
 
 bool temp_root_uses_get_temp_path2() {
-  return temp_path_call().is_get_temp_path2;
+  return temp_path_function() != &GetTempPathW;
 }
 
-std::wstring temp_root() {
-  GetTempPathFn fn = temp_path_call().fn;
+void forget_temp_path_choice_for_testing() {
+  chosen.store(nullptr);
+}
+
+Result<std::wstring> temp_root() {
+  GetTempPathFn fn = temp_path_function();
   std::wstring path(MAX_PATH + 1, L'\0');
   for (;;) {
     DWORD n = fn(static_cast<DWORD>(path.size()), path.data());
-    if (n == 0) return std::wstring();  // every operation on the files then fails and says so
+    if (n == 0) {
+      const DWORD error = GetLastError();
+      return Error::os(static_cast<int32_t>(error != 0 ? error : ERROR_PATH_NOT_FOUND));
+    }
     if (n < path.size()) {
       path.resize(n);
       return path;
@@ -53,14 +60,22 @@ std::wstring app_data_root() {
   return app_data_root_from(value);
 }
 
-std::wstring download_file_path() {
-  return join_path(temp_root(), L"QuorvelLauncher.bin");
+namespace {
+Result<std::wstring> in_temp_root(std::wstring_view name) {
+  auto root = temp_root();
+  if (!root) return root;
+  return join_path(*root, name);
 }
-std::wstring entity_tag_file_path() {
-  return join_path(temp_root(), L"QuorvelLauncher.bin.etag");
+}  // namespace
+
+Result<std::wstring> download_file_path() {
+  return in_temp_root(L"QuorvelLauncher.bin");
 }
-std::wstring setup_executable_path() {
-  return join_path(temp_root(), L"QuorvelLauncher.exe");
+Result<std::wstring> entity_tag_file_path() {
+  return in_temp_root(L"QuorvelLauncher.bin.etag");
+}
+Result<std::wstring> setup_executable_path() {
+  return in_temp_root(L"QuorvelLauncher.exe");
 }
 std::wstring game_directory_path() {
   return join_path(join_path(app_data_root(), L"Brisko"), L"Quorvel-Survival Game");

@@ -68,9 +68,11 @@ class Parker {
 // Executor queue.
 void executor_schedule(std::shared_ptr<TaskRecord> task);
 
-// Blocking pool: runs run(context), then lets the task go on.
+// Blocking pool: runs run(context), then lets the task go on. When no thread can run it: fail
+// (or, without one, run) on the submitting thread.
 struct BlockingJob {
   void (*run)(void*);
+  BlockingFail fail;
   void* context;
   std::shared_ptr<TaskRecord> task;
 };

@@ -94,11 +94,12 @@ std::shared_ptr<TaskRecord> suspend_current(std::coroutine_handle<> suspended) {
   return current_task->shared_from_this();
 }
 
-void submit_blocking(void (*run)(void*), void* context, std::coroutine_handle<> suspended) {
+void submit_blocking(void (*run)(void*), BlockingFail fail, void* context,
+                     std::coroutine_handle<> suspended) {
   std::shared_ptr<TaskRecord> task = suspend_current(suspended);
   task->blocking_jobs.fetch_add(1);
   awaiting_blocking_job = true;
-  blocking_submit(BlockingJob{run, context, std::move(task)});
+  blocking_submit(BlockingJob{run, fail, context, std::move(task)});
 }
 
 void Parker::unpark() {

@@ -19,6 +19,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "runtime/error.h"
+
 namespace quorvel {
 
 template <class T = void>
@@ -64,8 +66,12 @@ struct Promise<void> : PromiseBase {
 void block_on_root(std::coroutine_handle<> root);
 
 // Hands run(context) to the blocking pool on behalf of the running task, which is suspended at
-// `suspended` and resumed once run has returned.
-void submit_blocking(void (*run)(void*), void* context, std::coroutine_handle<> suspended);
+// `suspended` and resumed once run has returned. When the pool has no thread and cannot make one,
+// fail(context, error) is called instead, or, for a job whose result cannot hold an error (no
+// fail), run(context) on this thread.
+using BlockingFail = void (*)(void*, Error);
+void submit_blocking(void (*run)(void*), BlockingFail fail, void* context,
+                     std::coroutine_handle<> suspended);
 
 template <class F, class R>
 class BlockingAwaiter {
@@ -75,13 +81,22 @@ class BlockingAwaiter {
   BlockingAwaiter& operator=(const BlockingAwaiter&) = delete;
 
   bool await_ready() const noexcept { return false; }
-  void await_suspend(std::coroutine_handle<> h) { submit_blocking(&run, this, h); }
+  void await_suspend(std::coroutine_handle<> h) {
+    if constexpr (std::is_constructible_v<R, Error>) {
+      submit_blocking(&run, &fail, this, h);
+    } else {
+      submit_blocking(&run, nullptr, this, h);
+    }
+  }
   R await_resume() { return std::move(*result_); }
 
  private:
   static void run(void* self) {
     auto* a = static_cast<BlockingAwaiter*>(self);
     a->result_.emplace(a->f_());
+  }
+  static void fail(void* self, Error error) {
+    static_cast<BlockingAwaiter*>(self)->result_.emplace(std::move(error));
   }
   F f_;
   std::optional<R> result_;
@@ -95,7 +110,7 @@ class BlockingAwaiter<F, void> {
   BlockingAwaiter& operator=(const BlockingAwaiter&) = delete;
 
   bool await_ready() const noexcept { return false; }
-  void await_suspend(std::coroutine_handle<> h) { submit_blocking(&run, this, h); }
+  void await_suspend(std::coroutine_handle<> h) { submit_blocking(&run, nullptr, this, h); }
   void await_resume() noexcept {}
 
  private:

@@ -5,10 +5,13 @@
 #include <functional>
 #include <string>
 
+#include "runtime/error.h"
+
 namespace quorvel::detail {
 
-// Starts `body` on a new named thread that is never joined. False when the thread cannot be made.
-bool spawn_thread(const std::string& name, std::function<void()> body);
+// Starts `body` on a new named thread that is never joined; the system's error when the thread
+// cannot be made.
+Result<void> spawn_thread(const std::string& name, std::function<void()> body);
 
 // Sleeps at least `duration` (on Windows rounded up to whole milliseconds). Unlike the C++
 // library's sleep on MinGW, which waits on an event (a wineserver call under Wine), this is a
@@ -16,7 +19,7 @@ bool spawn_thread(const std::string& name, std::function<void()> body);
 void pause_thread(std::chrono::microseconds duration);
 
 // Tests of the fallback paths: after `successes` more threads, every spawn_thread fails as if the
-// system had refused it. A negative value lifts the limit.
+// system had run out of memory for it. A negative value lifts the limit.
 void limit_thread_spawns_for_testing(int successes);
 
 // Used by spawn_thread: false when a test limit has run out (and then no thread is made).

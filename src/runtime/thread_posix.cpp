@@ -1,5 +1,7 @@
 #include <pthread.h>
 
+#include <cerrno>
+
 #include <memory>
 #include <thread>
 
@@ -22,23 +24,23 @@ void* thread_main(void* arg) {
 
 }  // namespace
 
-bool spawn_thread(const std::string& name, std::function<void()> body) {
-  if (!thread_spawn_allowed()) return false;
+Result<void> spawn_thread(const std::string& name, std::function<void()> body) {
+  if (!thread_spawn_allowed()) return Error::os(EAGAIN);
   auto start = std::make_unique<Start>(Start{std::move(body)});
   std::string thread_name = name;
   pthread_attr_t attr;
-  if (pthread_attr_init(&attr) != 0) return false;
+  if (int rc = pthread_attr_init(&attr); rc != 0) return Error::os(rc);
   pthread_attr_setstacksize(&attr, STACK_SIZE);
   pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
   pthread_t thread;
   int rc = pthread_create(&thread, &attr, thread_main, start.get());
   pthread_attr_destroy(&attr);
-  if (rc != 0) return false;
+  if (rc != 0) return Error::os(rc);
   // Named by its creator, so the name is in place once this returns. Linux keeps at most 15
   // characters; every runtime name fits.
   pthread_setname_np(thread, thread_name.substr(0, 15).c_str());
   start.release();
-  return true;
+  return success();
 }
 
 void pause_thread(std::chrono::microseconds duration) {

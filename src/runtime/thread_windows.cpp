@@ -31,13 +31,13 @@ DWORD WINAPI thread_main(LPVOID arg) {
 
 }  // namespace
 
-bool spawn_thread(const std::string& name, std::function<void()> body) {
-  if (!thread_spawn_allowed()) return false;
+Result<void> spawn_thread(const std::string& name, std::function<void()> body) {
+  if (!thread_spawn_allowed()) return Error::os(ERROR_NOT_ENOUGH_MEMORY);
   auto start = std::make_unique<Start>(Start{std::move(body)});
   // Created suspended and named by its creator, so the name is in place once this returns.
   HANDLE thread = CreateThread(nullptr, STACK_SIZE, thread_main, start.get(),
                                CREATE_SUSPENDED | STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-  if (thread == nullptr) return false;
+  if (thread == nullptr) return Error::os(static_cast<int32_t>(GetLastError()));
   if (auto fn = set_thread_description()) {
     auto wide = utf8_to_utf16(name);
     // Wine answers with a success code other than S_OK, so only failure codes count as failure;
@@ -47,7 +47,7 @@ bool spawn_thread(const std::string& name, std::function<void()> body) {
   start.release();
   ResumeThread(thread);
   CloseHandle(thread);  // the thread runs on detached, never joined
-  return true;
+  return success();
 }
 
 void pause_thread(std::chrono::microseconds duration) {

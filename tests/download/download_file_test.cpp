@@ -2,9 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "download/http_exchange.h"
 #include "download_test_support.h"
 #include "support/fake_server.h"
+
+#ifdef _WIN32
+#include "runtime/system_calls.h"
+#endif
 
 namespace quorvel::test {
 namespace {
@@ -238,6 +248,11 @@ TEST_F(DownloadFileTest, UnknownLengthPublishesZero) {
   ASSERT_TRUE(run().ok());
   EXPECT_EQ(bin(), data);
   EXPECT_EQ(status->percent, 0);
+  // Until the first body read the old value stands; from then on every read has published 0.
+  const auto first_zero = std::find(seen.begin(), seen.end(), 0);
+  EXPECT_TRUE(std::all_of(seen.begin(), first_zero, [](int p) { return p == 77; }));
+  EXPECT_TRUE(std::all_of(first_zero, seen.end(), [](int p) { return p == 0; }));
+  EXPECT_GE(seen.end() - first_zero, 5);  // a thousand bytes in reads of at most a hundred
   EXPECT_EQ(download_percent(5, 0), 0);
   EXPECT_EQ(download_percent(999, 1000), 99);
   EXPECT_EQ(download_percent(UINT64_MAX - 1, UINT64_MAX), 99);
@@ -263,15 +278,17 @@ TEST_F(DownloadFileTest, FailedCloseAfterResetIsReportedWithoutDone) {
   reply.bytes.resize(reply.bytes.size() - 700);
   reply.reset_at_end = true;
   reply.close_error = Error::kind(ErrorKind::ConnectionAborted, "close_notify failed");
+  // The bytes received before the reset are on disk by the time the connection is closed.
+  std::optional<std::string> at_close;
+  reply.on_close = [&] { at_close = read_file(file); };
   server.add(FakeReply{head_reply("Content-Length: 1000\r\nETag: \"a\"\r\n")});
   server.add(reply);
-  // The file must be complete on disk when the connection is closed.
-  std::optional<std::string> at_close;
-  server.add(FakeReply{});  // never used
   auto result = run();
   ASSERT_FALSE(result.ok());
   EXPECT_EQ(error_text(result.error()), "close_notify failed");
-  EXPECT_NE(captured.on(OutputStream::Out).back(), "下载完成！");
+  EXPECT_EQ(at_close, data.substr(0, 300));
+  EXPECT_EQ(captured.on(OutputStream::Out).back(), "当前文件大小: 0 字节");
+  EXPECT_EQ(server.connections(), 2u);
   EXPECT_EQ(bin(), data.substr(0, 300));
 }
 
@@ -439,6 +456,40 @@ TEST_F(DownloadFileTest, ConnectFailureCarriesItsText) {
   ASSERT_FALSE(result.ok());
   EXPECT_EQ(error_text(result.error()), "could not connect to any of the addresses");
 }
+
+#ifdef _WIN32
+// CreateFileW as Windows documents it (Wine does not): CREATE_ALWAYS fails with access denied on an
+// existing hidden or system file unless the call asks for those attributes too.
+HANDLE WINAPI windows_create_file(LPCWSTR path, DWORD access, DWORD share,
+                                  LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                                  HANDLE model) {
+  const DWORD existing = GetFileAttributesW(path);
+  if (disposition == CREATE_ALWAYS && existing != INVALID_FILE_ATTRIBUTES &&
+      (existing & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM) & ~flags) != 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  return CreateFileW(path, access, share, security, disposition, flags, model);
+}
+
+TEST_F(DownloadFileTest, HiddenAndSystemFilesAreStillRewritten) {
+  SystemCalls saved = system_calls();
+  system_calls().create_file = windows_create_file;
+  write_file(file, data.substr(0, 400));
+  write_file(tag_file, "\"old\"");
+  for (const std::string& path : {file, tag_file}) {
+    ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+  }
+  server.add(FakeReply{head_reply("Content-Length: 1000\r\nETag: \"new\"\r\n")});
+  server.add(get_reply("HTTP/1.1 200 OK", data));
+  auto result = run();
+  system_calls() = saved;
+  ASSERT_TRUE(result.ok()) << error_text(result.error());
+  EXPECT_EQ(tag(), "\"new\"");
+  EXPECT_EQ(server.request(1), GET_REQUEST);
+  EXPECT_EQ(bin(), data);
+}
+#endif
 
 }  // namespace
 }  // namespace quorvel::test

@@ -115,6 +115,25 @@ TEST_F(ImageBufferTest, KeepsTheRedGreenBlueByteOrder) {
   EXPECT_EQ(canvas.pixel(3, 0), (Rgb{1, 2, 3}));
 }
 
+TEST_F(ImageBufferTest, AlphaFlagBlendsPremultipliedPixelsAndZeroIgnoresAlpha) {
+  const uint8_t transparent[] = {0, 0, 0, 0};
+  D2dCanvas canvas(2, 1);
+  ASSERT_EQ(canvas.draw(BACKGROUND,
+                        [&](uiDrawContext* c) {
+                          for (int alpha : {1, 0}) {
+                            uiImageBuffer* buf = uiNewImageBuffer(c, 1, 1, alpha);
+                            uiImageBufferUpdate(buf, transparent);
+                            uiRect src = {0, 0, 1, 1};
+                            uiRect dst = {1 - alpha, 0, 1, 1};
+                            uiImageBufferDraw(c, buf, &src, &dst);
+                            uiFreeImageBuffer(buf);
+                          }
+                        }),
+            S_OK);
+  EXPECT_EQ(canvas.pixel(0, 0), BACKGROUND);      // fully transparent: the background shows
+  EXPECT_EQ(canvas.pixel(1, 0), (Rgb{0, 0, 0}));  // alpha ignored: an opaque black pixel
+}
+
 TEST_F(ImageBufferTest, SourceRectangleSelectsPartOfTheBitmap) {
   const int w = 6, h = 6;
   std::vector<uint8_t> picture = test_picture(w, h);

@@ -100,28 +100,6 @@ TEST_F(WindowTest, NewWindowHasTheRequestedClientSizeAndStartsHidden) {
   uiControlDestroy(uiControl(w));
 }
 
-TEST_F(WindowTest, BorderlessFixedWindowKeepsItsContentSizeAndHasNoFrame) {
-  uiWindow* w = uiNewWindow("Downloader", 300, 169, 0);
-  uiWindowSetMargined(w, 1);
-  uiWindowSetBorderless(w, 1);
-  uiWindowSetResizeable(w, 0);
-  uiWindowSetMargined(w, 0);
-  uiWindowSetPosition(w, 810, 455);
-  HWND hwnd = hwnd_of(w);
-  LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_STYLE);
-  EXPECT_EQ(style & (WS_CAPTION | WS_THICKFRAME | WS_SYSMENU | WS_MAXIMIZEBOX | WS_MINIMIZEBOX), 0);
-  RECT window = {};
-  GetWindowRect(hwnd, &window);
-  EXPECT_EQ(window.left, 810);
-  EXPECT_EQ(window.top, 455);
-  EXPECT_EQ(window.right - window.left, 300);
-  EXPECT_EQ(window.bottom - window.top, 169);
-  RECT client = client_rect(hwnd);
-  EXPECT_EQ(client.right, 300);
-  EXPECT_EQ(client.bottom, 169);
-  uiControlDestroy(uiControl(w));
-}
-
 TEST_F(WindowTest, VerticalBoxGivesTheBarItsMinimumHeightAndTheAreaTheRest) {
   uiWindow* w = uiNewWindow("Downloader", 300, 169, 0);
   uiWindowSetBorderless(w, 1);

@@ -1,4 +1,5 @@
-// Decoding the embedded banner and drawing it through the toolkit's image buffer.
+// Decoding the embedded banner and drawing it through the toolkit's image buffer, and the window
+// that shows it.
 #include "main/banner.h"
 
 #include <gtest/gtest.h>
@@ -6,6 +7,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "main/progress_window.h"
 #include "support/d2d_canvas.h"
 
 namespace quorvel {
@@ -99,6 +101,61 @@ TEST_F(BannerTest, DrawsAtNaturalSizeFromTheTopLeftWhateverTheArea) {
     for (int x = 300; x < 320; ++x) ASSERT_EQ(canvas.pixel(x, y), (Rgb{0, 0, 0}));
   }
   delete handler;
+}
+
+// Position of a child window in its parent's client area.
+RECT child_rect(uintptr_t handle) {
+  HWND child = reinterpret_cast<HWND>(handle);
+  RECT r = {};
+  GetWindowRect(child, &r);
+  MapWindowPoints(HWND_DESKTOP, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+TEST_F(BannerTest, ProgressWindowIsFramelessCentredWithTheBannerDirectlyAboveTheBar) {
+  Result<BannerImage> image = decode_banner();
+  ASSERT_TRUE(image.ok());
+  PrimaryOutput output;
+  output.rect = {0, 0, 1920, 1080};
+  ProgressWindow window = create_progress_window(std::move(image.value()), output);
+  for (int i = 0; i < 200; ++i) uiMainStep(0);
+
+  HWND hwnd = reinterpret_cast<HWND>(uiControlHandle(uiControl(window.window)));
+  HWND box = GetWindow(hwnd, GW_CHILD);
+  ASSERT_NE(box, nullptr);
+  const uintptr_t bar = uiControlHandle(uiControl(window.progress->bar));
+  HWND area = GetWindow(box, GW_CHILD);  // the box's other child
+  if (reinterpret_cast<uintptr_t>(area) == bar) area = GetWindow(area, GW_HWNDNEXT);
+  ASSERT_NE(area, nullptr);
+  // Frameless, fixed, centred, the client area the banner's size.
+  EXPECT_EQ(GetWindowLongPtrW(hwnd, GWL_STYLE) &
+                (WS_CAPTION | WS_THICKFRAME | WS_SYSMENU | WS_MAXIMIZEBOX | WS_MINIMIZEBOX),
+            0);
+  RECT frame = {};
+  GetWindowRect(hwnd, &frame);
+  EXPECT_EQ(frame.left, 810);
+  EXPECT_EQ(frame.top, 455);
+  RECT client = {};
+  GetClientRect(hwnd, &client);
+  EXPECT_EQ(client.right, 300);
+  EXPECT_EQ(client.bottom, 169);
+  // No window margin: the box fills the client area.
+  const RECT box_rect = child_rect(reinterpret_cast<uintptr_t>(box));
+  EXPECT_EQ(box_rect.left, 0);
+  EXPECT_EQ(box_rect.top, 0);
+  EXPECT_EQ(box_rect.right, 300);
+  EXPECT_EQ(box_rect.bottom, 169);
+  // No padding: the bar starts where the banner's area ends and reaches the bottom.
+  const RECT area_rect = child_rect(reinterpret_cast<uintptr_t>(area));
+  const RECT bar_rect = child_rect(bar);
+  EXPECT_EQ(area_rect.top, 0);
+  EXPECT_EQ(area_rect.right, 300);
+  EXPECT_GT(bar_rect.bottom - bar_rect.top, 0);
+  EXPECT_EQ(bar_rect.top, area_rect.bottom);
+  EXPECT_EQ(bar_rect.bottom, 169);
+  EXPECT_EQ(bar_rect.left, 0);
+  EXPECT_EQ(bar_rect.right, 300);
+  uiControlDestroy(uiControl(window.window));
 }
 
 }  // namespace

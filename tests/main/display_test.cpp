@@ -13,12 +13,17 @@ namespace {
 #define NOT_USED \
   { return E_NOTIMPL; }
 
+std::vector<const void*> released;  // every Release, in order
+
 // Reference counting shared by the fakes; the test owns the objects and checks the counts.
 template <class Interface>
 class Counted : public Interface {
  public:
   ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    released.push_back(this);
+    return --refs;
+  }
   HRESULT STDMETHODCALLTYPE SetPrivateData(REFGUID, UINT, const void*) override NOT_USED;
   HRESULT STDMETHODCALLTYPE SetPrivateDataInterface(REFGUID, const IUnknown*) override NOT_USED;
   HRESULT STDMETHODCALLTYPE GetPrivateData(REFGUID, UINT*, void*) override NOT_USED;
@@ -143,7 +148,10 @@ TEST(FindOutputOn, TakesOutputZeroOfAdapterZero) {
     // While held: one reference each for the result.
     EXPECT_EQ(adapter.refs, 2u);
     EXPECT_EQ(output.refs, 2u);
+    released.clear();
   }
+  // The output goes before the adapter it belongs to.
+  EXPECT_EQ(released, (std::vector<const void*>{&output, &adapter}));
   EXPECT_EQ(adapter.refs, 1u);
   EXPECT_EQ(output.refs, 1u);
   EXPECT_EQ(factory.refs, 1u);

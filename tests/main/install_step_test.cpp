@@ -8,6 +8,7 @@
 
 #include "runtime/error.h"
 #include "runtime/paths.h"
+#include "runtime/system_calls.h"
 #include "scratch_directory.h"
 
 namespace quorvel::testing {
@@ -46,7 +47,7 @@ class InstallStepTest : public ::testing::Test {
     std::optional<std::string> program = read_file(fake_setup_path());
     ASSERT_TRUE(program.has_value()) << utf8(fake_setup_path());
     program_ = *program;
-    ASSERT_EQ(download_file_path(), temp_ + L"\\QuorvelLauncher.bin");
+    ASSERT_EQ(download_file_path().value(), temp_ + L"\\QuorvelLauncher.bin");
   }
 
   void TearDown() override {
@@ -176,6 +177,52 @@ TEST_F(InstallStepTest, FailedCopyStillPreparesTheDirectoryAndTriesTheStart) {
                    err("Failed to start setup executable: " + text_of(ERROR_FILE_NOT_FOUND))}));
   EXPECT_EQ(list_names(game_), Names{L"force_compat_mode.txt"});
   EXPECT_FALSE(read_file(setup_).has_value());
+}
+
+DWORD WINAPI failing_get_temp_path(DWORD, LPWSTR) {
+  SetLastError(ERROR_ACCESS_DENIED);
+  return 0;
+}
+FARPROC WINAPI kernel32_failing_temp_path(HMODULE module, LPCSTR name) {
+  if (std::string(name) == "GetTempPath2W") {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&failing_get_temp_path));
+  }
+  return GetProcAddress(module, name);
+}
+
+TEST_F(InstallStepTest, WithoutATemporaryFolderNothingIsCopiedOrStartedInTheCurrentDirectory) {
+  put_download();
+  wchar_t previous[MAX_PATH];
+  ASSERT_NE(GetCurrentDirectoryW(MAX_PATH, previous), 0u);
+  ASSERT_TRUE(SetCurrentDirectoryW(temp_.c_str()));  // where relative names would land
+  const SystemCalls saved = system_calls();
+  system_calls().get_proc_address = kernel32_failing_temp_path;
+  forget_temp_path_choice_for_testing();
+  const Lines lines = run();
+  system_calls() = saved;
+  forget_temp_path_choice_for_testing();
+  SetCurrentDirectoryW(previous);
+  EXPECT_EQ(lines,
+            (Lines{err("Failed to copy file: " + text_of(ERROR_ACCESS_DENIED)),
+                   err("Failed to start setup executable: " + text_of(ERROR_ACCESS_DENIED))}));
+  EXPECT_FALSE(read_file(setup_).has_value());
+  EXPECT_EQ(list_names(game_), Names{L"force_compat_mode.txt"});
+}
+
+TEST_F(InstallStepTest, OldSetupExecutableThatCannotBeDeletedIsReportedAndTheCopyStillRuns) {
+  put_download();
+  ASSERT_TRUE(write_file(setup_, "an older launcher"));
+  // Held without delete sharing, yet open for others to write: the copy can still replace it.
+  HANDLE held = CreateFileW(setup_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const Lines lines = run();
+  CloseHandle(held);
+  EXPECT_EQ(lines,
+            (Lines{err("Failed to delete existing file: " + text_of(ERROR_SHARING_VIOLATION)),
+                   out(STARTED)}));
+  EXPECT_EQ(read_file(setup_), program_);
+  expect_setup_ran();
 }
 
 TEST_F(InstallStepTest, UncreatableGameDirectoryIsReportedAndTheRestStillRuns) {

@@ -1,14 +1,20 @@
-// The parts of the TLS client that need no server: the credential structure per Windows version and
-// the judgement of a chain's trust status.
+// The parts of the TLS client that need no TLS server: the credential structure per Windows
+// version, the judgement of a chain's trust status, and a scripted Schannel for what Wine's cannot
+// do (renegotiate, honour the credential structure).
 #include <gtest/gtest.h>
 
 #include <cwctype>
+#include <memory>
 #include <string>
 
 #include "net/schannel_credentials.h"
+#include "net/secure_stream.h"
 #include "net/server_validation.h"
 #include "net/sspi.h"
 #include "net/sspi_handles.h"
+#include "net/tcp_connection.h"
+#include "runtime/system_calls.h"
+#include "runtime/task.h"
 
 namespace quorvel {
 namespace {
@@ -85,41 +91,212 @@ TEST(CredentialStructure, OlderSystemsAndUnknownVersionGetSchannelCred) {
   EXPECT_EQ(credential_structure_for(std::nullopt), CredentialStructure::SchannelCred);
 }
 
-TEST(CredentialStructure, SchCredentialsDisableEverythingOutsideTheMask) {
-  SchannelCredentials credentials(0xA80, CredentialStructure::SchCredentials);
-  const SCH_CREDENTIALS& c = credentials.sch_credentials();
-  EXPECT_EQ(credentials.auth_data(), static_cast<const void*>(&c));
-  EXPECT_EQ(c.dwVersion, 5u);
-  EXPECT_EQ(c.dwCredFormat, 0u);
-  EXPECT_EQ(c.cCreds, 0u);
-  EXPECT_EQ(c.paCred, nullptr);
-  EXPECT_EQ(c.hRootStore, nullptr);
-  EXPECT_EQ(c.cMappers, 0u);
-  EXPECT_EQ(c.dwSessionLifespan, 0u);
-  EXPECT_EQ(c.dwFlags, 0x00400010u);
-  ASSERT_EQ(c.cTlsParameters, 1u);
-  ASSERT_EQ(c.pTlsParameters, &credentials.tls_parameters());
-  EXPECT_EQ(c.pTlsParameters->grbitDisabledProtocols, 0xFFFFF57Fu);
-  EXPECT_EQ(c.pTlsParameters->cAlpnIds, 0u);
-  EXPECT_EQ(c.pTlsParameters->cDisabledCrypto, 0u);
-  EXPECT_EQ(c.pTlsParameters->dwFlags, 0u);
+// A scripted Schannel and chain engine. Each byte from the server is one message: 'S' ends the
+// first handshake and brings certificate 1, 'R' asks for a renegotiation, 'N' ends it and brings
+// certificate 2, which the chain policy rejects; 'D' is a record holding "secret".
+namespace scripted {
 
-  SchannelCredentials empty(0, CredentialStructure::SchCredentials);
-  EXPECT_EQ(empty.tls_parameters().grbitDisabledProtocols, 0u);
+int certificate = 0;  // the server certificate the context holds; 0 before the server's first
+CERT_CONTEXT certificates[2] = {};
+CERT_CHAIN_CONTEXT chains[2] = {};
+DWORD credential_version = 0;  // what AcquireCredentialsHandleW was handed
+DWORD credential_flags = 0;
+DWORD protocols = 0;  // enabled (SCHANNEL_CRED) or disabled (SCH_CREDENTIALS) protocol bits
+char client_hello[] = "hello";
+char secret[] = "secret";
+WindowsVersion version;
+
+SECURITY_STATUS SEC_ENTRY acquire(SEC_WCHAR*, SEC_WCHAR*, unsigned long, void*, void* auth,
+                                  SEC_GET_KEY_FN, void*, PCredHandle credentials, PTimeStamp) {
+  credential_version = *static_cast<const DWORD*>(auth);  // both structures start with it
+  if (credential_version == SCH_CREDENTIALS_VERSION) {
+    const auto* c = static_cast<const SCH_CREDENTIALS*>(auth);
+    credential_flags = c->dwFlags;
+    protocols = c->cTlsParameters == 1 ? c->pTlsParameters->grbitDisabledProtocols : 0;
+  } else {
+    const auto* c = static_cast<const SCHANNEL_CRED*>(auth);
+    credential_flags = c->dwFlags;
+    protocols = c->grbitEnabledProtocols;
+  }
+  *credentials = {1, 1};
+  return SEC_E_OK;
 }
 
-TEST(CredentialStructure, SchannelCredEnablesTheMask) {
-  SchannelCredentials credentials(0xA80, CredentialStructure::SchannelCred);
-  const SCHANNEL_CRED& c = credentials.schannel_cred();
-  EXPECT_EQ(credentials.auth_data(), static_cast<const void*>(&c));
-  EXPECT_EQ(c.dwVersion, 4u);
-  EXPECT_EQ(c.cCreds, 0u);
-  EXPECT_EQ(c.grbitEnabledProtocols, 0xA80u);
-  EXPECT_EQ(c.dwFlags, 0x00400010u);
-  EXPECT_EQ(c.cSupportedAlgs, 0u);
-  EXPECT_EQ(c.dwMinimumCipherStrength, 0u);
-  EXPECT_EQ(c.dwMaximumCipherStrength, 0u);
-  EXPECT_EQ(c.hRootStore, nullptr);
+SECURITY_STATUS SEC_ENTRY initialize(PCredHandle, PCtxtHandle context, SEC_WCHAR*, unsigned long,
+                                     unsigned long, unsigned long, PSecBufferDesc input,
+                                     unsigned long, PCtxtHandle new_context, PSecBufferDesc output,
+                                     unsigned long*, PTimeStamp) {
+  if (context == nullptr) {
+    *new_context = {1, 1};
+    output->pBuffers[0] = {5, SECBUFFER_TOKEN, client_hello};
+    return SEC_I_CONTINUE_NEEDED;
+  }
+  SecBuffer* in = input->pBuffers;
+  const char message = static_cast<const char*>(in[0].pvBuffer)[0];
+  if (in[0].cbBuffer > 1) in[1] = {in[0].cbBuffer - 1, SECBUFFER_EXTRA, nullptr};
+  if (message == 'S' && certificate == 0)
+    certificate = 1;
+  else if (message == 'N' && certificate == 1)
+    certificate = 2;
+  else
+    return SEC_E_ILLEGAL_MESSAGE;
+  return SEC_E_OK;
+}
+
+SECURITY_STATUS SEC_ENTRY decrypt(PCtxtHandle, PSecBufferDesc message, unsigned long,
+                                  unsigned long*) {
+  SecBuffer* b = message->pBuffers;
+  auto* bytes = static_cast<char*>(b[0].pvBuffer);
+  const ULONG rest = b[0].cbBuffer - 1;
+  const char type = bytes[0];
+  b[0] = {1, SECBUFFER_STREAM_HEADER, bytes};
+  if (type == 'D') b[1] = {6, SECBUFFER_DATA, secret};
+  if (rest > 0) b[3] = {rest, SECBUFFER_EXTRA, bytes + 1};
+  if (type == 'R') return SEC_I_RENEGOTIATE;
+  return type == 'D' ? SEC_E_OK : SEC_E_DECRYPT_FAILURE;
+}
+
+SECURITY_STATUS SEC_ENTRY query(PCtxtHandle, unsigned long attribute, void* buffer) {
+  if (attribute == SECPKG_ATTR_STREAM_SIZES) {
+    *static_cast<SecPkgContext_StreamSizes*>(buffer) = {5, 16, 16384, 4, 16};
+    return SEC_E_OK;
+  }
+  if (attribute != SECPKG_ATTR_REMOTE_CERT_CONTEXT || certificate == 0) return SEC_E_NO_CREDENTIALS;
+  *static_cast<PCCERT_CONTEXT*>(buffer) = &certificates[certificate - 1];
+  return SEC_E_OK;
+}
+
+SECURITY_STATUS SEC_ENTRY done(void*) {
+  return SEC_E_OK;
+}
+
+HCERTSTORE WINAPI open_store(LPCSTR, DWORD, HCRYPTPROV_LEGACY, DWORD, const void*) {
+  return &chains;  // any non-null value: the store is only handed back
+}
+BOOL WINAPI close_store(HCERTSTORE, DWORD) {
+  return TRUE;
+}
+PCCERT_CONTEXT WINAPI no_certificates(HCERTSTORE, PCCERT_CONTEXT) {
+  return nullptr;
+}
+BOOL WINAPI free_certificate(PCCERT_CONTEXT) {
+  return TRUE;
+}
+BOOL WINAPI get_chain(HCERTCHAINENGINE, PCCERT_CONTEXT certificate, LPFILETIME, HCERTSTORE,
+                      PCERT_CHAIN_PARA, DWORD, LPVOID, PCCERT_CHAIN_CONTEXT* chain) {
+  *chain = &chains[certificate - certificates];
+  return TRUE;
+}
+VOID WINAPI free_chain(PCCERT_CHAIN_CONTEXT) {}
+BOOL WINAPI verify_policy(LPCSTR, PCCERT_CHAIN_CONTEXT chain, PCERT_CHAIN_POLICY_PARA,
+                          PCERT_CHAIN_POLICY_STATUS status) {
+  status->dwError = chain == &chains[1] ? static_cast<DWORD>(CERT_E_UNTRUSTEDROOT) : 0;
+  return TRUE;
+}
+
+LONG WINAPI rtl_get_version(OSVERSIONINFOW* info) {
+  info->dwMajorVersion = version.major;
+  info->dwMinorVersion = version.minor;
+  info->dwBuildNumber = version.build;
+  return 0;
+}
+FARPROC WINAPI get_proc_address(HMODULE module, LPCSTR name) {
+  if (std::string(name) == "RtlGetVersion") {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&rtl_get_version));
+  }
+  return GetProcAddress(module, name);
+}
+
+}  // namespace scripted
+
+class ScriptedSchannel : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto real = load_security_functions();
+    ASSERT_TRUE(real) << error_text(real.error());
+    real_sspi_ = *real;
+    real_crypt32_ = crypt32();
+    saved_calls_ = system_calls();
+    table_ = *real_sspi_;
+    table_.AcquireCredentialsHandleW = scripted::acquire;
+    table_.FreeCredentialsHandle = reinterpret_cast<FREE_CREDENTIALS_HANDLE_FN>(scripted::done);
+    table_.InitializeSecurityContextW = scripted::initialize;
+    table_.DeleteSecurityContext = reinterpret_cast<DELETE_SECURITY_CONTEXT_FN>(scripted::done);
+    table_.FreeContextBuffer = scripted::done;
+    table_.QueryContextAttributesW = scripted::query;
+    table_.DecryptMessage = scripted::decrypt;
+    CertificateFunctions c = real_crypt32_;
+    c.CertOpenStore = scripted::open_store;
+    c.CertCloseStore = scripted::close_store;
+    c.CertEnumCertificatesInStore = scripted::no_certificates;
+    c.CertFreeCertificateContext = scripted::free_certificate;
+    c.CertGetCertificateChain = scripted::get_chain;
+    c.CertFreeCertificateChain = scripted::free_chain;
+    c.CertVerifyCertificateChainPolicy = scripted::verify_policy;
+    replace_security_functions_for_testing(&table_, c);
+    system_calls().get_proc_address = scripted::get_proc_address;
+    scripted::certificate = 0;
+    scripted::version = {10, 0, 19045};
+  }
+  void TearDown() override {
+    if (real_sspi_ != nullptr) replace_security_functions_for_testing(real_sspi_, real_crypt32_);
+    system_calls() = saved_calls_;
+  }
+
+  // A handshake with the scripted Schannel over a loopback connection whose server has already
+  // sent `server_bytes`.
+  Result<std::unique_ptr<SecureStream>> connect(const std::string& server_bytes) {
+    EXPECT_TRUE(ensure_winsock().ok());
+    UniqueSocket listener(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    SocketAddress address = *parse_address_literal("127.0.0.1", 0);
+    int length = sizeof(address.storage);
+    bind(listener.get(), reinterpret_cast<sockaddr*>(&address.storage), address.length);
+    getsockname(listener.get(), reinterpret_cast<sockaddr*>(&address.storage), &length);
+    listen(listener.get(), 1);
+    auto connection = block_on(connect_tcp("127.0.0.1", address.port()));
+    if (!connection) return connection.take_error();
+    server_ = UniqueSocket(accept(listener.get(), nullptr, nullptr));
+    send(server_.get(), server_bytes.data(), static_cast<int>(server_bytes.size()), 0);
+    return block_on(tls_connect(program_tls_settings(), "localhost", std::move(*connection)));
+  }
+
+  const SecurityFunctionTableW* real_sspi_ = nullptr;
+  CertificateFunctions real_crypt32_{};
+  SystemCalls saved_calls_;
+  SecurityFunctionTableW table_{};
+  UniqueSocket server_;
+};
+
+TEST_F(ScriptedSchannel, ARenegotiationValidatesTheCertificateItBrings) {
+  auto stream = connect("SRND");
+  ASSERT_TRUE(stream) << error_text(stream.error());
+  uint8_t buffer[16];
+  auto read = block_on((*stream)->read(buffer));
+  ASSERT_FALSE(read.ok()) << "read " << *read << " bytes past an unchecked certificate";
+  EXPECT_EQ(read.error(), Error::os(static_cast<int32_t>(CERT_E_UNTRUSTEDROOT)));
+  EXPECT_EQ(scripted::certificate, 2);
+}
+
+TEST_F(ScriptedSchannel, CredentialsHandedToSchannelFollowTheWindowsVersion) {
+  struct Case {
+    WindowsVersion version;
+    DWORD structure_version;
+    DWORD protocols;
+  };
+  // SCH_CREDENTIALS list what is disabled: everything but TLS 1.0 to 1.2 (0xA80).
+  for (const Case& c : {Case{{10, 0, 17763}, SCH_CREDENTIALS_VERSION, 0xFFFFF57F},
+                        Case{{11, 0, 0}, SCH_CREDENTIALS_VERSION, 0xFFFFF57F},
+                        Case{{10, 0, 17762}, SCHANNEL_CRED_VERSION, 0xA80},
+                        Case{{6, 1, 7601}, SCHANNEL_CRED_VERSION, 0xA80}}) {
+    scripted::version = c.version;
+    scripted::certificate = 0;
+    scripted::credential_version = 0;
+    auto stream = connect("S");
+    ASSERT_TRUE(stream) << error_text(stream.error());
+    EXPECT_EQ(scripted::credential_version, c.structure_version) << c.version.build;
+    EXPECT_EQ(scripted::protocols, c.protocols) << c.version.build;
+    EXPECT_EQ(scripted::credential_flags, 0x00400010u) << c.version.build;
+  }
 }
 
 TEST(RunningWindowsVersion, ComesFromNtdll) {

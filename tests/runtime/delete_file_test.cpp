@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "runtime/paths.h"
+#include "runtime/system_calls.h"
 #include "runtime/utf.h"
 #include "runtime/wine.h"
 
@@ -13,7 +14,7 @@ namespace {
 class FileDeletion : public ::testing::Test {
  protected:
   void SetUp() override {
-    path_ = join_path(temp_root(),
+    path_ = join_path(temp_root().value(),
                       L"quorvel-delete-test-" + std::to_wstring(GetCurrentProcessId()) + L".tmp");
   }
   void TearDown() override {
@@ -84,6 +85,59 @@ TEST_F(FileDeletion, AReadOnlyFileHeldOpenWithoutDeleteSharingReportsTheFirstErr
   ASSERT_FALSE(result.ok());
   EXPECT_EQ(result.error(), Error::os(static_cast<int32_t>(first)));
   EXPECT_TRUE(exists());
+}
+
+// Answers as Windows gives them, for the branches Wine never takes.
+FILE_INFO_BY_HANDLE_CLASS disposition_class;
+ULONG disposition_flags = 0;
+
+BOOL WINAPI extended_disposition_accepted(HANDLE, FILE_INFO_BY_HANDLE_CLASS info_class, LPVOID info,
+                                          DWORD size) {
+  disposition_class = info_class;
+  disposition_flags = size == sizeof(ULONG) ? *static_cast<ULONG*>(info) : 0;
+  return TRUE;
+}
+BOOL WINAPI extended_disposition_unknown(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD) {
+  SetLastError(ERROR_INVALID_PARAMETER);  // before Windows 10 1809
+  return FALSE;
+}
+BOOL WINAPI delete_refused(LPCWSTR) {
+  SetLastError(ERROR_ACCESS_DENIED);
+  return FALSE;
+}
+
+class FileDeletionOnWindows : public FileDeletion {
+ protected:
+  void TearDown() override {
+    system_calls() = saved_;
+    FileDeletion::TearDown();
+  }
+  const SystemCalls saved_ = system_calls();
+};
+
+TEST_F(FileDeletionOnWindows, ExtendedDispositionWithPosixSemanticsIgnoringReadOnly) {
+  make_file();
+  ASSERT_TRUE(SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_READONLY));
+  const DWORD before = GetFileAttributesW(path_.c_str());
+  system_calls().set_file_information = extended_disposition_accepted;
+  EXPECT_TRUE(delete_file(path_).ok());
+  EXPECT_EQ(disposition_class,
+            static_cast<FILE_INFO_BY_HANDLE_CLASS>(21));  // FileDispositionInfoEx
+  EXPECT_EQ(disposition_flags, 0x13u);  // delete, POSIX semantics, ignore read-only
+  // Accepted: the attribute was not touched by the older way.
+  EXPECT_EQ(GetFileAttributesW(path_.c_str()), before);
+}
+
+TEST_F(FileDeletionOnWindows, OlderWayPutsTheReadOnlyAttributeBackWhenTheDeleteFails) {
+  make_file();
+  ASSERT_TRUE(SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_READONLY));
+  const DWORD before = GetFileAttributesW(path_.c_str());
+  system_calls().set_file_information = extended_disposition_unknown;
+  system_calls().delete_file = delete_refused;
+  Result<void> result = delete_file(path_);
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error(), Error::os(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(GetFileAttributesW(path_.c_str()), before);
 }
 
 }  // namespace

@@ -5,6 +5,9 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include <cwchar>
+
+#include "runtime/system_calls.h"
 #include "runtime/wine.h"
 #endif
 
@@ -65,6 +68,41 @@ TEST(ErrorText, NtStatusCodesComeFromNtdll) {
     EXPECT_EQ(error_text(Error::os(raw)), "Object Name not found. (os error -1073741772)");
     EXPECT_EQ(error_text(Error::os(wrapped)), "Object Name not found. (os error -805306316)");
   }
+}
+
+// FormatMessageW as Windows answers it: ntdll's table holds STATUS_OBJECT_NAME_NOT_FOUND (which
+// Wine's lacks), the system's table ERROR_FILE_NOT_FOUND; code 1234 comes back as broken UTF-16.
+DWORD WINAPI windows_format_message(DWORD flags, LPCVOID module, DWORD id, DWORD, LPWSTR buffer,
+                                    DWORD size, va_list*) {
+  const wchar_t* text = nullptr;
+  if (flags & FORMAT_MESSAGE_FROM_HMODULE) {
+    if (module == GetModuleHandleW(L"ntdll") && id == 0xC0000034) text = L"Object Name not found.";
+  } else if (id == 2) {
+    text = L"The system cannot find the file specified.\r\n";
+  } else if (id == 1234) {
+    text = L"half of a pair: \xD800";
+  }
+  if (text == nullptr || std::wcslen(text) >= size) {
+    SetLastError(ERROR_MR_MID_NOT_FOUND);
+    return 0;
+  }
+  std::wcscpy(buffer, text);
+  return static_cast<DWORD>(std::wcslen(text));
+}
+
+TEST(ErrorText, WindowsAnswersBecomeTheDocumentedTexts) {
+  SystemCalls saved = system_calls();
+  system_calls().format_message = windows_format_message;
+  EXPECT_EQ(error_text(Error::os(2)), "The system cannot find the file specified. (os error 2)");
+  EXPECT_EQ(error_text(Error::os(static_cast<int32_t>(0xC0000034))),
+            "Object Name not found. (os error -1073741772)");
+  // The same NT error wrapped as an HRESULT (HRESULT_FROM_NT): severity bits and wrap bit set.
+  EXPECT_EQ(error_text(Error::os(static_cast<int32_t>(0xD0000034))),
+            "Object Name not found. (os error -805306316)");
+  EXPECT_EQ(error_text(Error::os(3)), "OS Error 3 (FormatMessageW() returned error 317)");
+  EXPECT_EQ(error_text(Error::os(1234)),
+            "OS Error 1234 (FormatMessageW() returned invalid UTF-16)");
+  system_calls() = saved;
 }
 
 #else

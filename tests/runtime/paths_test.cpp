@@ -4,6 +4,10 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include <algorithm>
+
+#include "runtime/system_calls.h"
 #endif
 
 namespace quorvel {
@@ -74,22 +78,51 @@ TEST_F(GameDirectory, LocalAppDataNotValidUnicode) {
 }
 
 TEST(TempRoot, FilesLieSideBySideInTheTemporaryFolder) {
-  std::wstring root = temp_root();
+  std::wstring root = temp_root().value();
   ASSERT_FALSE(root.empty());
   EXPECT_EQ(root.back(), L'\\');
-  EXPECT_EQ(download_file_path(), root + L"QuorvelLauncher.bin");
-  EXPECT_EQ(entity_tag_file_path(), root + L"QuorvelLauncher.bin.etag");
-  EXPECT_EQ(setup_executable_path(), root + L"QuorvelLauncher.exe");
+  EXPECT_EQ(download_file_path().value(), root + L"QuorvelLauncher.bin");
+  EXPECT_EQ(entity_tag_file_path().value(), root + L"QuorvelLauncher.bin.etag");
+  EXPECT_EQ(setup_executable_path().value(), root + L"QuorvelLauncher.exe");
 }
 
-TEST(TempRoot, UsesGetTempPath2WExactlyWhenKernel32ExportsIt) {
-  bool exported = GetProcAddress(GetModuleHandleW(L"kernel32"), "GetTempPath2W") != nullptr;
-  EXPECT_EQ(temp_root_uses_get_temp_path2(), exported);
-  wchar_t buffer[MAX_PATH + 1];
-  DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
-  if (!exported) {
-    EXPECT_EQ(temp_root(), std::wstring(buffer, n));
+// GetTempPath2W as newer Windows has it (Wine 8 does not): a folder longer than MAX_PATH, so the
+// caller must ask again with a larger buffer, or a failure.
+const std::wstring LONG_TEMP = L"C:\\" + std::wstring(300, L't') + L"\\";
+DWORD get_temp_path2_error = 0;
+
+DWORD WINAPI get_temp_path2(DWORD size, LPWSTR buffer) {
+  if (get_temp_path2_error != 0) {
+    SetLastError(get_temp_path2_error);
+    return 0;
   }
+  if (size <= LONG_TEMP.size()) return static_cast<DWORD>(LONG_TEMP.size() + 1);
+  std::copy(LONG_TEMP.begin(), LONG_TEMP.end(), buffer);
+  buffer[LONG_TEMP.size()] = 0;
+  return static_cast<DWORD>(LONG_TEMP.size());
+}
+
+FARPROC WINAPI kernel32_with_get_temp_path2(HMODULE module, LPCSTR name) {
+  if (module == GetModuleHandleW(L"kernel32") && std::string(name) == "GetTempPath2W") {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&get_temp_path2));
+  }
+  return GetProcAddress(module, name);
+}
+
+TEST(TempRoot, GetTempPath2WIsUsedWhereKernel32HasItAndItsFailureIsAnError) {
+  SystemCalls saved = system_calls();
+  system_calls().get_proc_address = kernel32_with_get_temp_path2;
+  forget_temp_path_choice_for_testing();
+  EXPECT_TRUE(temp_root_uses_get_temp_path2());
+  EXPECT_EQ(temp_root().value(), LONG_TEMP);
+  get_temp_path2_error = ERROR_ACCESS_DENIED;
+  Result<std::wstring> failed = setup_executable_path();
+  get_temp_path2_error = 0;
+  system_calls() = saved;
+  forget_temp_path_choice_for_testing();
+  ASSERT_FALSE(failed.ok()) << failed.value().size();
+  EXPECT_EQ(failed.error(), Error::os(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(temp_root_uses_get_temp_path2());  // Wine 8 has no GetTempPath2W
 }
 
 TEST(TempRoot, IsQueriedAfreshEachTime) {
@@ -100,7 +133,7 @@ TEST(TempRoot, IsQueriedAfreshEachTime) {
   std::wstring other = std::wstring(dir) + L"\\other-temp";
   CreateDirectoryW(other.c_str(), nullptr);
   SetEnvironmentVariableW(L"TMP", other.c_str());
-  std::wstring root = temp_root();
+  std::wstring root = temp_root().value();
   if (n > 0) {
     SetEnvironmentVariableW(L"TMP", std::wstring(saved, n).c_str());
   } else {

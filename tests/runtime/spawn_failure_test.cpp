@@ -1,5 +1,6 @@
 // A blocking thread that cannot be made lowers the pool's limit to the threads it has, and the
-// queued jobs still run on those. Its own program: the lowered limit stays for the process.
+// queued jobs still run on those; with no thread at all, a job fails or runs in place. Its own
+// program: the lowered limit stays for the process.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -13,6 +14,12 @@
 #include "runtime/task.h"
 #include "runtime/test_platform.h"
 #include "runtime/thread.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cerrno>
+#endif
 
 namespace quorvel {
 namespace {
@@ -76,6 +83,62 @@ TEST(BlockingPool, AThreadThatCannotBeMadeLowersTheLimitAndTheJobsStillRun) {
   EXPECT_EQ(done.load(), JOBS);
   detail::limit_thread_spawns_for_testing(-1);
   for (auto& handle : handles) cancel_task(handle);
+  cancel_task(first);
+}
+
+Task<void> job_with_result(Result<int>* result, std::atomic<bool>* finished) {
+  *result = co_await run_blocking([]() -> Result<int> { return 1; });
+  finished->store(true);
+}
+
+Task<void> job_without_result(int* value, std::atomic<bool>* finished) {
+  *value = co_await run_blocking([] { return 7; });
+  finished->store(true);
+}
+
+bool wait_until(const std::atomic<bool>& flag) {
+  for (int i = 0; i < 3000 && !flag.load(); ++i) std::this_thread::sleep_for(1ms);
+  return flag.load();
+}
+
+TEST(BlockingPool, WithNoThreadAtAllAJobFailsWithTheCreationErrorOrRunsInPlace) {
+  std::atomic<int> warmed{0};
+  TaskHandle first = spawn_task(warm_up(&warmed));
+  for (int i = 0; i < 2000 && warmed.load() == 0; ++i) std::this_thread::sleep_for(1ms);
+  ASSERT_EQ(warmed.load(), 1);
+  auto has_blocking_thread = [] {
+    for (const auto& name : test::thread_names()) {
+      if (name.rfind("blocking-", 0) == 0) return true;
+    }
+    return false;
+  };
+  for (int i = 0; i < 5000 && has_blocking_thread(); ++i) std::this_thread::sleep_for(1ms);
+  ASSERT_FALSE(has_blocking_thread());
+  detail::limit_thread_spawns_for_testing(0);
+
+  Result<int> result = Error::other("never finished");
+  std::atomic<bool> failed{false};
+  TaskHandle with_result = spawn_task(job_with_result(&result, &failed));
+  const bool failed_in_time = wait_until(failed);
+  int value = 0;
+  std::atomic<bool> ran{false};
+  TaskHandle without_result = spawn_task(job_without_result(&value, &ran));
+  const bool ran_in_time = wait_until(ran);
+  detail::limit_thread_spawns_for_testing(-1);
+
+  EXPECT_TRUE(failed_in_time);
+#ifdef _WIN32
+  EXPECT_EQ(result.error(), Error::os(ERROR_NOT_ENOUGH_MEMORY));
+#else
+  EXPECT_EQ(result.error(), Error::os(EAGAIN));
+#endif
+  EXPECT_TRUE(ran_in_time);
+  EXPECT_EQ(value, 7);
+  // A job left in the queue runs once threads can be made again, so the tasks can end.
+  std::atomic<int> drained{0};
+  block_on(warm_up(&drained));
+  cancel_task(with_result);
+  cancel_task(without_result);
   cancel_task(first);
 }
 
