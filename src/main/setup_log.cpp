@@ -55,10 +55,10 @@ bool rotate_if_needed(const std::wstring& log, const std::wstring& old) {
 }  // namespace
 
 void start_setup_log() {
-  const std::wstring temp = temp_root();
-  if (temp.empty()) return;  // never a log in whatever the current directory happens to be
-  const std::wstring log = join_path(temp, L"QuorvelSetup.log");
-  if (!rotate_if_needed(log, join_path(temp, L"QuorvelSetup.log.old"))) return;
+  Result<std::wstring> temp = temp_root();
+  if (!temp) return;  // no log rather than one in whatever the current directory happens to be
+  const std::wstring log = join_path(*temp, L"QuorvelSetup.log");
+  if (!rotate_if_needed(log, join_path(*temp, L"QuorvelSetup.log.old"))) return;
 
   // Shared for reading, writing and deletion: a player may open, copy or delete it while the
   // program runs. Not inherited by the started setup executable.

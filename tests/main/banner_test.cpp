@@ -70,7 +70,9 @@ TEST_F(BannerTest, TruncatedPngIsAnErrorNotACrash) {
   Result<BannerImage> image = decode_png(half);
   // WIC may report the damage while decoding or only return what it had; either way no crash and
   // never a wrong size.
-  if (image.ok()) EXPECT_EQ(image->pixels.size(), 202800u);
+  if (image.ok()) {
+    EXPECT_EQ(image->pixels.size(), 202800u);
+  }
 }
 
 void draw_into(D2dCanvas& canvas, BannerHandler* handler, uiAreaDrawParams params) {

@@ -32,12 +32,13 @@ int wmain(int argc, wchar_t** argv) {
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT length = 0;
   if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length)) return 1;
-  std::printf("fixed file version=%lu.%lu.%lu.%lu\n", HIWORD(fixed->dwFileVersionMS),
-              LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS),
-              LOWORD(fixed->dwFileVersionLS));
-  std::printf("fixed product version=%lu.%lu.%lu.%lu\n", HIWORD(fixed->dwProductVersionMS),
-              LOWORD(fixed->dwProductVersionMS), HIWORD(fixed->dwProductVersionLS),
-              LOWORD(fixed->dwProductVersionLS));
+  std::printf("fixed file version=%u.%u.%u.%u\n", unsigned(HIWORD(fixed->dwFileVersionMS)),
+              unsigned(LOWORD(fixed->dwFileVersionMS)), unsigned(HIWORD(fixed->dwFileVersionLS)),
+              unsigned(LOWORD(fixed->dwFileVersionLS)));
+  std::printf("fixed product version=%u.%u.%u.%u\n", unsigned(HIWORD(fixed->dwProductVersionMS)),
+              unsigned(LOWORD(fixed->dwProductVersionMS)),
+              unsigned(HIWORD(fixed->dwProductVersionLS)),
+              unsigned(LOWORD(fixed->dwProductVersionLS)));
   std::printf("file type=%lu\n", fixed->dwFileType);
 
   struct Translation {
