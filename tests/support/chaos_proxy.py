@@ -1,0 +1,277 @@
+"""A TCP proxy on loopback that breaks connections on purpose, drawn from a seeded random generator.
+
+It relays TCP bytes between the program and the real server (nginx), so TLS passes through it
+untouched. Every decision is made in draw(): for each connection one of
+
+  pass      relay faithfully
+  reset     relay up to a byte offset in one direction, then reset (RST) the program's side
+  close     relay up to a byte offset in one direction, then close both sides (FIN)
+  stall     at a byte offset in one direction, relay nothing that way for 1-20 s, then go on
+  trickle   from a byte offset in one direction, relay in pieces of 1-600 bytes with pauses of
+            1-40 ms for 1-8 s, then go on at full speed
+  refuse    the listener is closed for REFUSE_WINDOW seconds, so connection attempts in that
+            window are refused (drawn when a connection is accepted, for the attempts after it)
+  cut       at a byte offset, both directions go silent and nothing further reaches the program:
+            no FIN, no RST, no data (needs a `cut` hook that drops the connection's packets)
+
+A fault whose offset the connection never reaches does not fire. Each connection is recorded with
+its plan, the upstream port it used (to find its request in nginx's log) and, when the fault fired,
+the direction, offset and whether the TLS handshake was still going on.
+"""
+
+import random
+import select
+import socket
+import struct
+import threading
+import time
+
+KINDS = ("pass", "reset", "close", "stall", "trickle", "refuse", "cut")
+REFUSE_WINDOW = 3.5  # longer than the program's 3 s retry pause, so the next attempt meets it
+MAX_STALL = 20.0
+MAX_TRICKLE = 8.0
+TLS_APPLICATION_DATA = 23
+
+
+class Plan:
+    def __init__(self, kind, direction=None, offset=None, seconds=None, seed=0):
+        self.kind, self.direction, self.offset, self.seconds = kind, direction, offset, seconds
+        self.pieces = random.Random(seed)  # a trickle's piece sizes and pauses
+
+    def __repr__(self):
+        if self.kind in ("pass", "refuse"):
+            return self.kind
+        extra = f" {self.seconds:.1f}s" if self.seconds else ""
+        return f"{self.kind} {self.direction}@{self.offset}{extra}"
+
+
+def draw(rng, weights, body_size):
+    """The one place where faults are decided. `weights` maps kinds to relative weights. A TLS 1.2
+    handshake and a reply head from nginx take about 2000 bytes, the client's handshake and request
+    about 460: server-to-client offsets fall half the time in the first 2400 bytes and half the time
+    anywhere in a reply of `body_size` bytes; client-to-server offsets anywhere up to 470."""
+    kinds = [k for k in KINDS if weights.get(k)]
+    kind = rng.choices(kinds, [weights[k] for k in kinds])[0]
+    if kind in ("pass", "refuse"):
+        return Plan(kind)
+    direction = "down" if kind == "cut" or rng.random() < 0.75 else "up"
+    if direction == "up":
+        offset = rng.randrange(0, 470)
+    elif rng.random() < 0.5:
+        offset = rng.randrange(0, 2400)
+    else:
+        offset = rng.randrange(0, body_size + 2400)
+    seconds = None
+    if kind == "stall":
+        seconds = rng.uniform(1.0, MAX_STALL)
+    elif kind == "trickle":
+        seconds = rng.uniform(1.0, MAX_TRICKLE)
+    return Plan(kind, direction, offset, seconds, rng.getrandbits(32))
+
+
+class Tls:
+    """Follows the TLS record headers of one direction, to tell the handshake from the data."""
+
+    def __init__(self):
+        self.header = b""
+        self.left = 0  # bytes of the current record's body still to come
+        self.kind = None
+        self.data_bytes = 0  # bytes inside application-data records so far
+
+    def feed(self, chunk):
+        i = 0
+        while i < len(chunk):
+            if self.left:
+                n = min(self.left, len(chunk) - i)
+                if self.kind == TLS_APPLICATION_DATA:
+                    self.data_bytes += n
+                self.left -= n
+                i += n
+                continue
+            need = 5 - len(self.header)
+            self.header += chunk[i:i + need]
+            i += need
+            if len(self.header) == 5:
+                self.kind = self.header[0]
+                self.left = struct.unpack(">H", self.header[3:5])[0]
+                if self.kind == TLS_APPLICATION_DATA:
+                    self.data_bytes += 5
+                self.header = b""
+
+    @property
+    def in_data(self):
+        return self.kind == TLS_APPLICATION_DATA
+
+
+class Connection:
+    def __init__(self, number, plan, client, upstream):
+        self.number, self.plan = number, plan
+        self.client, self.upstream = client, upstream
+        self.upstream_port = upstream.getsockname()[1]
+        self.client_port = client.getpeername()[1]
+        self.tls = {"up": Tls(), "down": Tls()}
+        self.relayed = {"up": 0, "down": 0}
+        self.fired = None  # (direction, offset, "handshake" | "data", response data bytes)
+        self.silent = False  # after a cut: nothing is relayed either way, nothing is closed
+        self.lock = threading.Lock()
+        self.closed = False
+
+    def shut(self, reset):
+        with self.lock:
+            if self.closed:
+                return
+            self.closed = True
+        if reset:
+            # SO_LINGER with a zero timeout turns the close into a reset.
+            self.client.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        for s in (self.client, self.upstream):
+            try:
+                s.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            s.close()
+
+
+class ChaosProxy:
+    """Listens on 127.0.0.1:`port` and relays to 127.0.0.1:`upstream_port`. Faults are drawn only
+    while `budget` (set by the caller) is above zero; every fault drawn spends one. `cut_hook`, when
+    given, is called with the connection at a silent cut and must make its packets vanish."""
+
+    def __init__(self, port, upstream_port, seed, weights, body_size, cut_hook=None):
+        self.port, self.upstream_port = port, upstream_port
+        self.rng = random.Random(seed)
+        self.weights, self.body_size, self.cut_hook = weights, body_size, cut_hook
+        self.budget = 0
+        self.connections = []
+        self.refusals = 0  # refuse windows opened
+        self.lock = threading.Lock()
+        self.listener = None
+        self.stopping = False
+        self.reopen_at = 0.0
+        self.thread = None
+
+    def _listen(self):
+        s = socket.socket()
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        s.bind(("127.0.0.1", self.port))
+        s.listen(16)
+        self.listener = s
+
+    def start(self):
+        self._listen()
+        self.thread = threading.Thread(target=self._accept_loop, daemon=True)
+        self.thread.start()
+        return self
+
+    def stop(self):
+        self.stopping = True
+        self.thread.join(10)
+        with self.lock:
+            connections = list(self.connections)
+        for c in connections:
+            c.shut(reset=False)
+
+    def _draw(self):
+        with self.lock:
+            if self.budget <= 0:
+                return Plan("pass")
+            plan = draw(self.rng, self.weights, self.body_size)
+            if plan.kind == "cut" and self.cut_hook is None:
+                plan = Plan("pass")
+            if plan.kind != "pass":
+                self.budget -= 1
+            return plan
+
+    def _accept_loop(self):
+        while not self.stopping:
+            if self.listener is None:
+                if time.monotonic() >= self.reopen_at:
+                    self._listen()
+                else:
+                    time.sleep(0.05)
+                continue
+            ready, _, _ = select.select([self.listener], [], [], 0.1)
+            if not ready:
+                continue
+            client, _ = self.listener.accept()
+            plan = self._draw()
+            if plan.kind == "refuse":
+                # This connection is already accepted: it passes, and the listener goes away.
+                self.listener.close()
+                self.listener = None
+                self.reopen_at = time.monotonic() + REFUSE_WINDOW
+                with self.lock:
+                    self.refusals += 1
+                plan = Plan("pass")
+            try:
+                upstream = socket.create_connection(("127.0.0.1", self.upstream_port))
+            except OSError:
+                client.close()
+                continue
+            with self.lock:
+                conn = Connection(len(self.connections) + 1, plan, client, upstream)
+                self.connections.append(conn)
+            for direction in ("up", "down"):
+                threading.Thread(target=self._pump, args=(conn, direction), daemon=True).start()
+        if self.listener:
+            self.listener.close()
+
+    def _pump(self, conn, direction):
+        src, dst = ((conn.client, conn.upstream) if direction == "up"
+                    else (conn.upstream, conn.client))
+        plan = conn.plan
+        armed = plan.kind != "pass" and plan.direction == direction
+        position = 0
+        trickle_until = None
+        try:
+            while True:
+                chunk = src.recv(65536)
+                if not chunk:
+                    break
+                if armed and position + len(chunk) > plan.offset:
+                    head = chunk[:plan.offset - position]
+                    self._send(conn, dst, head, direction)
+                    position += len(head)
+                    chunk = chunk[len(head):]
+                    armed = False
+                    conn.fired = (direction, position,
+                                  "data" if conn.tls["up"].in_data else "handshake",
+                                  conn.tls["down"].data_bytes)
+                    if plan.kind in ("reset", "close"):
+                        conn.shut(reset=plan.kind == "reset")
+                        return
+                    if plan.kind == "cut":
+                        conn.silent = True
+                        self.cut_hook(conn)
+                        return  # the sockets stay open until release_cuts()
+                    if plan.kind == "stall":
+                        time.sleep(plan.seconds)
+                    if plan.kind == "trickle":
+                        trickle_until = time.monotonic() + plan.seconds
+                while trickle_until and chunk and time.monotonic() < trickle_until:
+                    n = plan.pieces.randint(1, 600)
+                    self._send(conn, dst, chunk[:n], direction)
+                    position += len(chunk[:n])
+                    chunk = chunk[n:]
+                    time.sleep(plan.pieces.uniform(0.001, 0.04))
+                self._send(conn, dst, chunk, direction)
+                position += len(chunk)
+        except OSError:
+            pass
+        if not conn.silent:
+            conn.shut(reset=False)
+
+    def _send(self, conn, dst, data, direction):
+        if conn.silent:
+            raise OSError("cut")
+        if data:
+            conn.tls[direction].feed(data)
+            conn.relayed[direction] += len(data)
+            dst.sendall(data)
+
+    def release_cuts(self):
+        """Closes the connections left open by silent cuts (their packets are long gone)."""
+        with self.lock:
+            connections = [c for c in self.connections if c.silent]
+        for c in connections:
+            c.shut(reset=False)
