@@ -4,6 +4,8 @@
 #include <mutex>
 #include <utility>
 
+#include "net/keep_alive.h"
+
 namespace quorvel {
 
 namespace {
@@ -136,6 +138,8 @@ Task<Result<TcpConnection>> connect_one(const SocketAddress& address) {
   if (!SetHandleInformation(reinterpret_cast<HANDLE>(socket.get()), HANDLE_FLAG_INHERIT, 0)) {
     co_return Error::os(static_cast<int32_t>(GetLastError()));
   }
+  // Best effort: without keep-alive a download still works while its server lives.
+  (void)enable_keep_alive(socket.get(), DOWNLOAD_KEEP_ALIVE);
   if (connect(socket.get(), reinterpret_cast<const sockaddr*>(&address.storage), address.length) !=
       0) {
     int error = WSAGetLastError();

@@ -154,6 +154,20 @@ TEST(ConnectTcp, SocketIsNotInheritedByLaunchedPrograms) {
   EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u);
 }
 
+// A peer that vanishes without a FIN or RST must still end the connection (the whole-program test
+// of a silent cut checks the timing: Wine cannot read it back).
+TEST(ConnectTcp, SocketProbesAnIdlePeer) {
+  Listener listener(AF_INET);
+  auto connection = block_on(connect_tcp("127.0.0.1", listener.port()));
+  ASSERT_TRUE(connection.ok()) << error_text(connection.error());
+  DWORD on = 0;
+  int length = sizeof on;
+  ASSERT_EQ(getsockopt(connection->socket(), SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<char*>(&on),
+                       &length),
+            0);
+  EXPECT_EQ(on, 1u);
+}
+
 TEST(ConnectTcp, ReadsAndWritesThroughTheReactor) {
   Listener listener(AF_INET);
   auto connection = block_on(connect_tcp("127.0.0.1", listener.port()));
