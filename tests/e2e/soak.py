@@ -1,13 +1,18 @@
 """Chaos soak: the real program, run after run, through a proxy that breaks connections at random
 (tests/support/chaos_proxy.py) in front of nginx.
 
-  soak.py [--runs N] [--seed S] [--no-cut]
+  soak.py [--runs N] [--seed S] [--no-cut] [--only KIND]
 
-Each run either goes to its end or is killed (SIGKILL of its Wine process) at a random moment; the
-next run starts from whatever files it left. Now and then the server gets a fresh file (new bytes, so
-a new ETag and checksum) between runs. The proxy draws faults for a run's connections until the run's
-fault budget (0-3) is spent; after that the network lets the program through, so every run that is
-not killed must install within a bound printed with it. Checked after every run:
+The silent cut needs a network namespace of the soak's own (loopback only): the script runs itself
+again under `unshare -n`, with the Wine prefix's wineserver (which creates the program's sockets)
+restarted inside it, and restarts that wineserver outside again at the end. --no-cut leaves the
+namespace and the silent cut out.
+
+Each run either goes to its end or is killed (SIGKILL of its Wine process) at a random moment;
+the next run starts from whatever files it left. Now and then the server gets a fresh file (new
+bytes, so a new ETag and checksum) between runs. The proxy draws faults for a run's connections
+until the run's fault budget (0-3) is spent; after that the network lets the program through, so
+every run that is not killed must install within a bound printed with it. Checked after each run:
 - a run that started the setup executable started a byte-for-byte copy of the file being served;
 - a run that was not killed ended with exit status 0 after starting it, within its bound;
 - the download file left behind is a prefix of a file the server has served.
@@ -37,7 +42,7 @@ LIMIT_RATE = "1m"  # a body takes a second or two, so kills and offsets land ins
 # What one fault may cost a run at most, in seconds, before the program is through it: the fault
 # itself, then the 3 s retry pause. A silent cut lasts until keep-alive gives up on the connection.
 FAULT_COST = {"reset": 5, "close": 5, "refuse": 10, "stall": chaos_proxy.MAX_STALL + 5,
-              "trickle": chaos_proxy.MAX_TRICKLE + 5, "cut": 60}
+              "trickle": chaos_proxy.MAX_TRICKLE + 5, "cut": 75}
 CLEAN_RUN = 40  # start under Wine, HEAD, a throttled GET, install, the one-second wait
 WHERE = ("handshake", "HEAD", "GET", "GET body", "request", "connect", "missed")
 
@@ -106,10 +111,15 @@ class Soak:
         self.serve_fresh_file()
         self.nginx.start()
         weights = dict(WEIGHTS)
+        if self.args.only:
+            weights = {"pass": WEIGHTS["pass"], self.args.only: 100 - WEIGHTS["pass"]}
+        dropper = None
         if self.args.no_cut:
-            weights.pop("cut")
+            weights.pop("cut", None)
+        else:
+            dropper = chaos_proxy.LoopbackDrop()
         self.proxy = chaos_proxy.ChaosProxy(PORT, self.nginx.port, self.rng.getrandbits(64),
-                                            weights, len(self.served[0]), cut_hook=None)
+                                            weights, len(self.served[0]), dropper)
         self.proxy.start()
         try:
             for n in range(1, self.args.runs + 1):
@@ -192,11 +202,12 @@ class Soak:
         if refusals:
             drawn.append(f"refuse x{refusals} ({refused} refused)")
         self.count["connections"] += len(self.proxy.connections) - conns_before
-        restarts = sum(l.startswith(("下载失败", "下载文件CRC检查失败")) for l in run.err())
+        failed = ("下载失败", "下载文件CRC检查失败")  # each one is followed by a fresh start
+        restarts = sum(line.startswith(failed) for line in run.err())
         self.count["restarts"] += restarts
 
         end = (f"killed at {took:.1f} s" if killed else
-               f"ended {code} in {took:.1f} s" if code is not None else f"still running")
+               f"ended {code} in {took:.1f} s" if code is not None else "still running")
         print(f"run {n}: {end} (bound {bound} s), {'installed' if launched else 'no install'}, "
               f"{restarts} restarts, GETs {ranges}, faults: {'; '.join(drawn) or 'none'}",
               flush=True)
@@ -238,8 +249,24 @@ def main():
     parser.add_argument("--runs", type=int, default=200)
     parser.add_argument("--seed", type=int, default=int(time.time()))
     parser.add_argument("--no-cut", action="store_true", help="leave the silent cut out")
+    parser.add_argument("--only", choices=chaos_proxy.KINDS[1:], help="draw this fault alone")
     args = parser.parse_args()
-    print(f"seed {args.seed}, {args.runs} runs, proxy on port {PORT}", flush=True)
+    if args.no_cut:
+        print(f"seed {args.seed}, {args.runs} runs, proxy on port {PORT}, no silent cut",
+              flush=True)
+        return Soak(args).run()
+    if os.environ.get("QUORVEL_SOAK_NAMESPACE") != "1":
+        command = [sys.executable, os.path.abspath(__file__), "--runs", str(args.runs), "--seed",
+                   str(args.seed)] + (["--only", args.only] if args.only else [])
+        try:
+            return subprocess.run(["unshare", "-n"] + command,
+                                  env=dict(os.environ, QUORVEL_SOAK_NAMESPACE="1")).returncode
+        finally:
+            PREFIX.restart_server()
+    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+    PREFIX.restart_server()
+    print(f"seed {args.seed}, {args.runs} runs, proxy on port {PORT}, in a network namespace "
+          "of its own", flush=True)
     return Soak(args).run()
 
 

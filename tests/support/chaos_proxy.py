@@ -23,6 +23,7 @@ import random
 import select
 import socket
 import struct
+import subprocess
 import threading
 import time
 
@@ -132,15 +133,44 @@ class Connection:
             s.close()
 
 
+class LoopbackDrop:
+    """The silent cut's packet drop, for a proxy running in a network namespace of its own: the
+    loopback device sends a cut connection's packets (both ways, matched by the program's port)
+    into a traffic class served by the blackhole queue. That queue tells the sender that the packet
+    went out; a queue that drops reports an error instead, and TCP takes that for a local shortage
+    and never counts its keep-alive probes, so the cut would not look dead."""
+
+    def __init__(self):
+        tc = ["tc", "qdisc", "add", "dev", "lo"]
+        self._tc(tc + ["root", "handle", "1:", "htb", "default", "10"])
+        for cls in ("1:10", "1:20"):
+            self._tc(["tc", "class", "add", "dev", "lo", "parent", "1:", "classid", cls, "htb",
+                      "rate", "10gbit", "quantum", "60000"])
+        self._tc(tc + ["parent", "1:20", "handle", "20:", "blackhole"])
+
+    @staticmethod
+    def _tc(args, check=True):
+        subprocess.run(args, check=check, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def cut(self, conn):
+        for field in ("sport", "dport"):
+            self._tc(["tc", "filter", "add", "dev", "lo", "parent", "1:", "protocol", "ip", "prio",
+                      "1", "u32", "match", "ip", field, str(conn.client_port), "0xffff", "flowid",
+                      "1:20"])
+
+    def release(self):
+        self._tc(["tc", "filter", "del", "dev", "lo", "parent", "1:", "prio", "1"], check=False)
+
+
 class ChaosProxy:
     """Listens on 127.0.0.1:`port` and relays to 127.0.0.1:`upstream_port`. Faults are drawn only
-    while `budget` (set by the caller) is above zero; every fault drawn spends one. `cut_hook`, when
-    given, is called with the connection at a silent cut and must make its packets vanish."""
+    while `budget` (set by the caller) is above zero; every fault drawn spends one. `dropper` (a
+    LoopbackDrop) makes the silent cut possible; without it a cut is drawn as a pass."""
 
-    def __init__(self, port, upstream_port, seed, weights, body_size, cut_hook=None):
+    def __init__(self, port, upstream_port, seed, weights, body_size, dropper=None):
         self.port, self.upstream_port = port, upstream_port
         self.rng = random.Random(seed)
-        self.weights, self.body_size, self.cut_hook = weights, body_size, cut_hook
+        self.weights, self.body_size, self.dropper = weights, body_size, dropper
         self.budget = 0
         self.connections = []
         self.refusals = 0  # refuse windows opened
@@ -176,7 +206,7 @@ class ChaosProxy:
             if self.budget <= 0:
                 return Plan("pass")
             plan = draw(self.rng, self.weights, self.body_size)
-            if plan.kind == "cut" and self.cut_hook is None:
+            if plan.kind == "cut" and self.dropper is None:
                 plan = Plan("pass")
             if plan.kind != "pass":
                 self.budget -= 1
@@ -242,7 +272,7 @@ class ChaosProxy:
                         return
                     if plan.kind == "cut":
                         conn.silent = True
-                        self.cut_hook(conn)
+                        self.dropper.cut(conn)
                         return  # the sockets stay open until release_cuts()
                     if plan.kind == "stall":
                         time.sleep(plan.seconds)
@@ -270,8 +300,10 @@ class ChaosProxy:
             dst.sendall(data)
 
     def release_cuts(self):
-        """Closes the connections left open by silent cuts (their packets are long gone)."""
+        """Lets packets through again and closes the connections silent cuts left open."""
         with self.lock:
             connections = [c for c in self.connections if c.silent]
+        if self.dropper:
+            self.dropper.release()
         for c in connections:
             c.shut(reset=False)
