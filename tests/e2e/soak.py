@@ -33,12 +33,12 @@ from e2e_test import CRC64SUM, EXE, PORT, PREFIX, payload, read
 
 import chaos_proxy
 
-WEIGHTS = {"pass": 45, "reset": 10, "close": 10, "stall": 8, "trickle": 8, "refuse": 6, "cut": 4}
+WEIGHTS = {"pass": 35, "reset": 12, "close": 12, "stall": 8, "trickle": 10, "refuse": 8, "cut": 5}
 MAX_BUDGET = 3
 KILL_SHARE = 0.35
-FRESH_FILE_SHARE = 0.35
+FRESH_FILE_SHARE = 0.4
 SIZES = (256 * 1024, 768 * 1024)  # random padding after the stand-in setup executable
-LIMIT_RATE = "1m"  # a body takes a second or two, so kills and offsets land inside it
+LIMIT_RATE = "512k"  # a body takes about two seconds, so kills land inside it too
 # What one fault may cost a run at most, in seconds, before the program is through it: the fault
 # itself, then the 3 s retry pause. A silent cut lasts until keep-alive gives up on the connection.
 FAULT_COST = {"reset": 5, "close": 5, "refuse": 10, "stall": chaos_proxy.MAX_STALL + 5,
@@ -139,7 +139,7 @@ class Soak:
             os.remove(marker)
         budget = self.rng.randint(0, MAX_BUDGET)
         bound = CLEAN_RUN + budget * max(FAULT_COST[k] for k in self.proxy.weights if k != "pass")
-        kill_at = self.rng.uniform(2.5, 9.0) if self.rng.random() < KILL_SHARE else None
+        kill_at = self.rng.uniform(3.0, 8.0) if self.rng.random() < KILL_SHARE else None
         log_before = len(self.nginx.access_log())
         conns_before = len(self.proxy.connections)
         self.proxy.budget = budget

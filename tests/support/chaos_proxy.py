@@ -48,20 +48,21 @@ class Plan:
 
 def draw(rng, weights, body_size):
     """The one place where faults are decided. `weights` maps kinds to relative weights. A TLS 1.2
-    handshake and a reply head from nginx take about 2000 bytes, the client's handshake and request
-    about 460: server-to-client offsets fall half the time in the first 2400 bytes and half the time
-    anywhere in a reply of `body_size` bytes; client-to-server offsets anywhere up to 470."""
+    handshake and a HEAD reply from nginx take about 1960 bytes, the client's handshake and request
+    about 460: server-to-client offsets fall half the time in the first 1950 bytes and half the time
+    after them, anywhere in a reply of `body_size` bytes (such a fault misses a HEAD connection);
+    client-to-server offsets anywhere up to 460."""
     kinds = [k for k in KINDS if weights.get(k)]
     kind = rng.choices(kinds, [weights[k] for k in kinds])[0]
     if kind in ("pass", "refuse"):
         return Plan(kind)
     direction = "down" if kind == "cut" or rng.random() < 0.75 else "up"
     if direction == "up":
-        offset = rng.randrange(0, 470)
+        offset = rng.randrange(0, 460)
     elif rng.random() < 0.5:
-        offset = rng.randrange(0, 2400)
+        offset = rng.randrange(0, 1950)
     else:
-        offset = rng.randrange(0, body_size + 2400)
+        offset = rng.randrange(1950, body_size + 1950)
     seconds = None
     if kind == "stall":
         seconds = rng.uniform(1.0, MAX_STALL)
