@@ -236,11 +236,11 @@ class ChaosProxy:
                 plan = Plan("pass")
             try:
                 upstream = socket.create_connection(("127.0.0.1", self.upstream_port))
-            except OSError:
+                conn = Connection(len(self.connections) + 1, plan, client, upstream)
+            except OSError:  # the program went away already (killed), or nginx is not there
                 client.close()
                 continue
             with self.lock:
-                conn = Connection(len(self.connections) + 1, plan, client, upstream)
                 self.connections.append(conn)
             for direction in ("up", "down"):
                 threading.Thread(target=self._pump, args=(conn, direction), daemon=True).start()
