@@ -73,6 +73,8 @@ def where(conn, log_by_port):
     a request nginx never logged, or nowhere (the connection ended before the offset)."""
     if conn.fired is None:
         return "missed"
+    if conn.plan.kind == "refuse":
+        return "connect"
     direction, _, phase, response_bytes = conn.fired
     if phase == "handshake":
         return "handshake"
@@ -157,6 +159,7 @@ class Soak:
         self.proxy.budget = 0
         time.sleep(0.5)  # a setup executable started just before a kill writes its marker
         self.proxy.release_cuts()
+        self.proxy.end_refusal()
         self.longest = max(self.longest, took) if not killed else self.longest
 
         problems = []
@@ -195,12 +198,6 @@ class Soak:
             if conn.plan.kind != "pass":
                 self.faults[conn.plan.kind][where(conn, log_by_port)] += 1
                 drawn.append(f"{conn.plan} {where(conn, log_by_port)}")
-        refused = sum("(os error 10061)" in line for line in run.err())
-        refusals = self.proxy.refusals - self.count["refuse windows"]
-        self.count["refuse windows"] += refusals
-        self.faults["refuse"]["connect"] += refused
-        if refusals:
-            drawn.append(f"refuse x{refusals} ({refused} refused)")
         self.count["connections"] += len(self.proxy.connections) - conns_before
         failed = ("下载失败", "下载文件CRC检查失败")  # each one is followed by a fresh start
         restarts = sum(line.startswith(failed) for line in run.err())
@@ -229,8 +226,7 @@ class Soak:
             row = self.faults[kind]
             print(f"  {kind:<10}" + "".join(f"{row[w]:>11}" for w in WHERE) +
                   f"{sum(row.values()):>8}")
-        print(f"  (refuse: {self.count['refuse windows']} windows opened; 'connect' counts the "
-              "attempts the program reported refused)")
+        print("  (a refusal is drawn with a connection that passes, and hits the next attempt)")
         for name in ("restarts", "resumes with Range", "installs", "corrupt launches",
                      "runs that did not end"):
             print(f"{name:<28}{self.count[name]}")

@@ -9,8 +9,8 @@ untouched. Every decision is made in draw(): for each connection one of
   stall     at a byte offset in one direction, relay nothing that way for 1-20 s, then go on
   trickle   from a byte offset in one direction, relay in pieces of 1-600 bytes with pauses of
             1-40 ms for 1-8 s, then go on at full speed
-  refuse    the listener is closed for REFUSE_WINDOW seconds, so connection attempts in that
-            window are refused (drawn when a connection is accepted, for the attempts after it)
+  refuse    the connection passes, but the listener closes until the next connection attempt
+            has been refused (its SYN answered with a reset), then opens again
   cut       at a byte offset, both directions go silent and nothing further reaches the program:
             no FIN, no RST, no data (needs a `cut` hook that drops the connection's packets)
 
@@ -28,7 +28,7 @@ import threading
 import time
 
 KINDS = ("pass", "reset", "close", "stall", "trickle", "refuse", "cut")
-REFUSE_WINDOW = 3.5  # longer than the program's 3 s retry pause, so the next attempt meets it
+REFUSE_WAIT = 30.0  # the longest the listener stays closed waiting for an attempt to refuse
 MAX_STALL = 20.0
 MAX_TRICKLE = 8.0
 TLS_APPLICATION_DATA = 23
@@ -113,7 +113,8 @@ class Connection:
         self.client_port = client.getpeername()[1]
         self.tls = {"up": Tls(), "down": Tls()}
         self.relayed = {"up": 0, "down": 0}
-        self.fired = None  # (direction, offset, "handshake" | "data", response data bytes)
+        # (direction, offset, "handshake" | "data", response data bytes); ("connect",) for a refusal
+        self.fired = None
         self.silent = False  # after a cut: nothing is relayed either way, nothing is closed
         self.lock = threading.Lock()
         self.closed = False
@@ -174,11 +175,10 @@ class ChaosProxy:
         self.weights, self.body_size, self.dropper = weights, body_size, dropper
         self.budget = 0
         self.connections = []
-        self.refusals = 0  # refuse windows opened
         self.lock = threading.Lock()
         self.listener = None
         self.stopping = False
-        self.reopen_at = 0.0
+        self.open_again = threading.Event()
         self.thread = None
 
     def _listen(self):
@@ -196,6 +196,7 @@ class ChaosProxy:
 
     def stop(self):
         self.stopping = True
+        self.open_again.set()
         self.thread.join(10)
         with self.lock:
             connections = list(self.connections)
@@ -215,25 +216,11 @@ class ChaosProxy:
 
     def _accept_loop(self):
         while not self.stopping:
-            if self.listener is None:
-                if time.monotonic() >= self.reopen_at:
-                    self._listen()
-                else:
-                    time.sleep(0.05)
-                continue
             ready, _, _ = select.select([self.listener], [], [], 0.1)
             if not ready:
                 continue
             client, _ = self.listener.accept()
             plan = self._draw()
-            if plan.kind == "refuse":
-                # This connection is already accepted: it passes, and the listener goes away.
-                self.listener.close()
-                self.listener = None
-                self.reopen_at = time.monotonic() + REFUSE_WINDOW
-                with self.lock:
-                    self.refusals += 1
-                plan = Plan("pass")
             try:
                 upstream = socket.create_connection(("127.0.0.1", self.upstream_port))
                 conn = Connection(len(self.connections) + 1, plan, client, upstream)
@@ -244,8 +231,31 @@ class ChaosProxy:
                 self.connections.append(conn)
             for direction in ("up", "down"):
                 threading.Thread(target=self._pump, args=(conn, direction), daemon=True).start()
-        if self.listener:
+            if plan.kind == "refuse":
+                self._refuse_next(conn)
+        self.listener.close()
+
+    def _refuse_next(self, conn):
+        """Closes the listener until a raw socket has seen the SYN of the next attempt (which the
+        kernel then answers with a reset), or until end_refusal()."""
+        with socket.socket(socket.AF_INET, socket.SOCK_RAW, socket.IPPROTO_TCP) as raw:
             self.listener.close()
+            self.open_again.clear()
+            deadline = time.monotonic() + REFUSE_WAIT
+            while not self.open_again.is_set() and time.monotonic() < deadline:
+                if not select.select([raw], [], [], 0.05)[0]:
+                    continue
+                packet = raw.recv(65535)
+                tcp = (packet[0] & 0x0F) * 4
+                port, flags = struct.unpack(">H", packet[tcp + 2:tcp + 4])[0], packet[tcp + 13]
+                if port == self.port and flags & 0x12 == 0x02:  # SYN without ACK
+                    conn.fired = ("connect",)
+                    break
+        self._listen()
+
+    def end_refusal(self):
+        """Opens a listener closed by a refusal that no attempt has met (the run is over)."""
+        self.open_again.set()
 
     def _pump(self, conn, direction):
         src, dst = ((conn.client, conn.upstream) if direction == "up"
