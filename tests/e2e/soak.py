@@ -98,6 +98,7 @@ class Soak:
         self.count = collections.Counter()
         self.failures = []
         self.longest = 0.0
+        self.refusals = []
 
     def serve_fresh_file(self):
         data, crc = fresh_file(self.rng)
@@ -159,7 +160,6 @@ class Soak:
         self.proxy.budget = 0
         time.sleep(0.5)  # a setup executable started just before a kill writes its marker
         self.proxy.release_cuts()
-        self.proxy.end_refusal()
         self.longest = max(self.longest, took) if not killed else self.longest
 
         problems = []
@@ -196,6 +196,10 @@ class Soak:
         drawn = []
         for conn in self.proxy.connections[conns_before:]:
             if conn.plan.kind != "pass":
+                if conn.plan.kind == "refuse":  # counted at the end: it may hit the next run
+                    self.refusals.append(conn)
+                    drawn.append("refuse (the next attempt)")
+                    continue
                 self.faults[conn.plan.kind][where(conn, log_by_port)] += 1
                 drawn.append(f"{conn.plan} {where(conn, log_by_port)}")
         self.count["connections"] += len(self.proxy.connections) - conns_before
@@ -213,6 +217,8 @@ class Soak:
             self.failures.append(f"run {n}: {p}")
 
     def report(self):
+        for conn in self.refusals:
+            self.faults["refuse"][where(conn, {})] += 1
         runs = self.args.runs
         print()
         print(f"{'runs':<28}{runs}")
@@ -226,7 +232,8 @@ class Soak:
             row = self.faults[kind]
             print(f"  {kind:<10}" + "".join(f"{row[w]:>11}" for w in WHERE) +
                   f"{sum(row.values()):>8}")
-        print("  (a refusal is drawn with a connection that passes, and hits the next attempt)")
+        print("  (a refusal is drawn with a connection that passes and hits the next attempt, which "
+              "may be the next run's first)")
         for name in ("restarts", "resumes with Range", "installs", "corrupt launches",
                      "runs that did not end"):
             print(f"{name:<28}{self.count[name]}")

@@ -237,7 +237,7 @@ class ChaosProxy:
 
     def _refuse_next(self, conn):
         """Closes the listener until a raw socket has seen the SYN of the next attempt (which the
-        kernel then answers with a reset), or until end_refusal()."""
+        kernel then answers with a reset), or until stop()."""
         with socket.socket(socket.AF_INET, socket.SOCK_RAW, socket.IPPROTO_TCP) as raw:
             self.listener.close()
             self.open_again.clear()
@@ -252,10 +252,6 @@ class ChaosProxy:
                     conn.fired = ("connect",)
                     break
         self._listen()
-
-    def end_refusal(self):
-        """Opens a listener closed by a refusal that no attempt has met (the run is over)."""
-        self.open_again.set()
 
     def _pump(self, conn, direction):
         src, dst = ((conn.client, conn.upstream) if direction == "up"
