@@ -133,7 +133,8 @@ class Soak:
         return self.report()
 
     def one_run(self, n):
-        if n > 1 and self.rng.random() < FRESH_FILE_SHARE:
+        fresh = n > 1 and self.rng.random() < FRESH_FILE_SHARE
+        if fresh:
             self.serve_fresh_file()
             self.count["fresh served files"] += 1
         data = self.served[-1]
@@ -164,17 +165,21 @@ class Soak:
 
         problems = []
         launched = os.path.exists(marker)
-        if launched:
-            self.count["installs"] += 1
+        # Wine now and then fails a process start with "Internal error" (1359). The program reports
+        # it and ends, as it does for any start failure; the file it meant to start is checked.
+        start_refused = any(line.startswith("Failed to start setup executable") for line in
+                            run.err())
+        if launched or start_refused:
+            self.count["starts refused by the system" if start_refused else "installs"] += 1
             if read(PREFIX.temp("QuorvelLauncher.exe")) != data:
                 self.count["corrupt launches"] += 1
-                problems.append("started a setup executable that is not the served file")
+                problems.append("the setup executable it started is not the served file")
         if killed:
             self.count["killed"] += 1
         elif code is None:
             self.count["runs that did not end"] += 1
             problems.append(f"did not end within {bound} s")
-        elif code != 0 or not launched:
+        elif code != 0 or not (launched or start_refused):
             problems.append(f"ended with status {code} without starting the setup executable"
                             if not launched else f"ended with status {code}")
         partial_path = PREFIX.temp("QuorvelLauncher.bin")
@@ -209,7 +214,7 @@ class Soak:
 
         end = (f"killed at {took:.1f} s" if killed else
                f"ended {code} in {took:.1f} s" if code is not None else "still running")
-        print(f"run {n}: {end} (bound {bound} s), {'installed' if launched else 'no install'}, "
+        print(f"run {n}: {'fresh file, ' if fresh else ''}{end} (bound {bound} s), {'installed' if launched else 'no install'}, "
               f"{restarts} restarts, GETs {ranges}, faults: {'; '.join(drawn) or 'none'}",
               flush=True)
         for p in problems:
@@ -234,8 +239,8 @@ class Soak:
                   f"{sum(row.values()):>8}")
         print("  (a refusal is drawn with a connection that passes and hits the next attempt, which "
               "may be the next run's first)")
-        for name in ("restarts", "resumes with Range", "installs", "corrupt launches",
-                     "runs that did not end"):
+        for name in ("restarts", "resumes with Range", "installs", "starts refused by the system",
+                     "corrupt launches", "runs that did not end"):
             print(f"{name:<28}{self.count[name]}")
         print(f"{'longest run not killed':<28}{self.longest:.1f} s")
         print(f"{'seed':<28}{self.args.seed}")
