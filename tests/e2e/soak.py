@@ -170,7 +170,7 @@ class Soak:
         start_refused = any(line.startswith("Failed to start setup executable") for line in
                             run.err())
         if launched or start_refused:
-            self.count["starts refused by the system" if start_refused else "installs"] += 1
+            self.count["starts Wine refused" if start_refused else "installs"] += 1
             if read(PREFIX.temp("QuorvelLauncher.exe")) != data:
                 self.count["corrupt launches"] += 1
                 problems.append("the setup executable it started is not the served file")
@@ -239,7 +239,7 @@ class Soak:
                   f"{sum(row.values()):>8}")
         print("  (a refusal is drawn with a connection that passes and hits the next attempt, which "
               "may be the next run's first)")
-        for name in ("restarts", "resumes with Range", "installs", "starts refused by the system",
+        for name in ("restarts", "resumes with Range", "installs", "starts Wine refused",
                      "corrupt launches", "runs that did not end"):
             print(f"{name:<28}{self.count[name]}")
         print(f"{'longest run not killed':<28}{self.longest:.1f} s")
