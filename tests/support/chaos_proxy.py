@@ -12,7 +12,7 @@ untouched. Every decision is made in draw(): for each connection one of
   refuse    the connection passes, but the listener closes until the next connection attempt
             has been refused (its SYN answered with a reset), then opens again
   cut       at a byte offset, both directions go silent and nothing further reaches the program:
-            no FIN, no RST, no data (needs a `cut` hook that drops the connection's packets)
+            no FIN, no RST, no data, no acknowledgement (needs a LoopbackDrop)
 
 A fault whose offset the connection never reaches does not fire. Each connection is recorded with
 its plan, the upstream port it used (to find its request in nginx's log) and, when the fault fired,
@@ -56,6 +56,9 @@ def draw(rng, weights, body_size):
     kind = rng.choices(kinds, [weights[k] for k in kinds])[0]
     if kind in ("pass", "refuse"):
         return Plan(kind)
+    # A cut falls in the server's bytes, while the program waits and has nothing unacknowledged:
+    # then keep-alive is what notices it, as on a real line. (Data of its own still in flight
+    # would be retransmitted for up to 15 minutes by Linux under Wine.)
     direction = "down" if kind == "cut" or rng.random() < 0.75 else "up"
     if direction == "up":
         offset = rng.randrange(0, 460)
