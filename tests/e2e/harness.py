@@ -76,6 +76,11 @@ class Prefix:
         with open(self.display_file, "w") as f:
             f.write(display)
         # Restart the wineserver so that no desktop process started without this display lingers.
+        self.restart_server()
+
+    def restart_server(self):
+        """A fresh persistent wineserver for the prefix. It also creates every socket of the
+        prefix's programs, so a test that moves them into a network namespace restarts it there."""
         self.stop_wineserver()
         self.start_wineserver()
 
