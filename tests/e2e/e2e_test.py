@@ -56,8 +56,7 @@ def in_own_network_namespace(test):
     def wrapper(self):
         if os.environ.get("QUORVEL_E2E_NETNS") == "1":
             subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
-            PREFIX.stop_wineserver()  # run alone, the test may still find the usual one
-            PREFIX.start_wineserver()
+            PREFIX.restart_server()  # run alone, the test may still find the usual one
             try:
                 return test(self)
             finally:
@@ -75,8 +74,7 @@ def in_own_network_namespace(test):
                 out.seek(0)
                 transcript = out.read().decode("utf-8", errors="replace")
         finally:
-            PREFIX.stop_wineserver()  # also one left behind in the namespace by a timeout
-            PREFIX.start_wineserver()
+            PREFIX.restart_server()  # also one left behind in the namespace by a timeout
         self.assertEqual(inner.returncode, 0, transcript)
     return wrapper
 
