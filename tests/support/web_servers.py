@@ -12,9 +12,7 @@ import subprocess
 import tempfile
 import time
 
-from nginx_server import free_port
-
-LAUNCHER_PATH = "/Download/Micro/QuorvelLauncher.exe"
+from nginx_server import LAUNCHER_PATH, free_port
 
 # Served over TLS itself, or plain behind HAProxy (tls=False).
 NGINX = """\
