@@ -36,6 +36,14 @@ def payload(size):
     return data
 
 
+def crc64_of_data(data):
+    """The CRC-64/XZ of `data`, as the program's crc64sum computes it (the served file's header)."""
+    path = os.path.join(PREFIX.path, "payload.bin")
+    with open(path, "wb") as f:
+        f.write(data)
+    return harness.crc64_of(CRC64SUM, path, PREFIX.env())
+
+
 def read(path):
     with open(path, "rb") as f:
         return f.read()
@@ -92,11 +100,8 @@ class EndToEnd(unittest.TestCase):
             run.kill()
 
     def server(self, data, crc="auto", limit_rate=None):
-        path = os.path.join(PREFIX.path, "payload.bin")
-        with open(path, "wb") as f:
-            f.write(data)
         if crc == "auto":
-            crc = harness.crc64_of(CRC64SUM, path, PREFIX.env())
+            crc = crc64_of_data(data)
         srv = harness.NginxServer(data, self.cert, self.key, crc, limit_rate=limit_rate, port=PORT)
         self.addCleanup(srv.stop)
         return srv

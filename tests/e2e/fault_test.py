@@ -11,7 +11,7 @@ import time
 import unittest
 
 import harness
-from e2e_test import CRC64SUM, PORT, PREFIX, payload, read
+from e2e_test import PORT, PREFIX, crc64_of_data, payload, read
 
 sys.path.insert(0, os.path.join(harness.SOURCE_DIR, "tests", "support"))
 from fault_server import FaultServer  # noqa: E402
@@ -23,10 +23,7 @@ class Faults(unittest.TestCase):
     def setUp(self):
         PREFIX.clean()
         self.data = payload(SIZE)
-        path = os.path.join(PREFIX.path, "payload.bin")
-        with open(path, "wb") as f:
-            f.write(self.data)
-        self.crc = harness.crc64_of(CRC64SUM, path, PREFIX.env())
+        self.crc = crc64_of_data(self.data)
 
     def serve(self, fault, times=1):
         srv = FaultServer(self.data, os.path.join(PREFIX.ca_dir, "localhost.pem"),

@@ -15,7 +15,7 @@ import time
 import unittest
 
 import harness
-from e2e_test import CRC64SUM, EXE, PORT, PREFIX, payload, read
+from e2e_test import EXE, PORT, PREFIX, crc64_of_data, payload, read
 
 sys.path.insert(0, os.path.join(harness.SOURCE_DIR, "tests", "support"))
 import web_servers  # noqa: E402
@@ -32,10 +32,7 @@ class Servers(unittest.TestCase):
                         f"quorvel-check not built at {CHECK!r} (build the host preset first)")
         PREFIX.clean()
         self.data = payload(SIZE)
-        path = os.path.join(PREFIX.path, "payload.bin")
-        with open(path, "wb") as f:
-            f.write(self.data)
-        self.crc = harness.crc64_of(CRC64SUM, path, PREFIX.env())
+        self.crc = crc64_of_data(self.data)
 
     def program(self):
         run = harness.Run(EXE, PREFIX)

@@ -29,7 +29,7 @@ import sys
 import time
 
 import harness
-from e2e_test import CRC64SUM, EXE, PORT, PREFIX, payload, read
+from e2e_test import EXE, PORT, PREFIX, crc64_of_data, payload, read
 
 import chaos_proxy
 
@@ -62,10 +62,7 @@ class SoakNginx(harness.NginxServer):
 
 def fresh_file(rng):
     data = payload(0) + rng.randbytes(rng.randrange(*SIZES))
-    path = os.path.join(PREFIX.path, "payload.bin")
-    with open(path, "wb") as f:
-        f.write(data)
-    return bytes(data), harness.crc64_of(CRC64SUM, path, PREFIX.env())
+    return bytes(data), crc64_of_data(data)
 
 
 def where(conn, log_by_port):
