@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "download/output.h"
+#include "runtime/output.h"
 #include "main/win_handle.h"
 #include "runtime/error.h"
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "download/crc64.h"
-#include "download/output.h"
+#include "runtime/output.h"
 
 namespace quorvel::test {
 
