@@ -20,6 +20,7 @@ EXE = os.environ.get("QUORVEL_EXE", "")
 FAKE_SETUP = os.environ.get("QUORVEL_FAKE_SETUP", "")
 CRC64SUM = shlex.split(os.environ.get("QUORVEL_CRC64SUM", ""))
 PORT = int(os.environ.get("QUORVEL_E2E_PORT", "0"))
+LOG_LIMIT = int(os.environ.get("QUORVEL_E2E_LOG_LIMIT", "1048576"))  # the build's support log limit
 PREFIX = harness.Prefix(os.environ.get("QUORVEL_E2E_PREFIX", "/nonexistent"),
                         os.environ.get("QUORVEL_E2E_CA", "/nonexistent"))
 
@@ -261,6 +262,37 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(self.finish(run), 0, run.transcript())
         self.assertIn("下载成功", run.out())
         self.assert_installed(data)
+
+    def test_support_log_stays_bounded_while_a_wrong_checksum_is_retried(self):
+        data = payload(16 * 1024)
+        self.server(data, crc=12345).start()
+        run = self.run_program()
+        log, old = PREFIX.temp("QuorvelSetup.log"), PREFIX.temp("QuorvelSetup.log.old")
+        # Run until the lines printed fill the log at least three times over: the log has been
+        # set aside twice, so the old log too holds only this run's lines.
+        def logged_bytes():  # what the log received: each line with its 29-byte stamp and tag
+            with run.lock:
+                return sum(len(t.encode("utf-8")) + 29 for _, _, t in run.lines)
+        deadline = time.monotonic() + 60 + 3 * LOG_LIMIT / 2000
+        while time.monotonic() < deadline and logged_bytes() < 3 * LOG_LIMIT:
+            time.sleep(0.5)
+        run.kill()
+        self.assertGreater(logged_bytes(), 3 * LOG_LIMIT, run.transcript()[-2000:])
+        self.assertLessEqual(size(log), LOG_LIMIT)
+        self.assertLessEqual(size(old), LOG_LIMIT)
+        self.assertGreater(size(old) + size(log), LOG_LIMIT)  # each set aside only when full
+        # Old log then log: the latest lines of each stream, none lost at the seam, and every one
+        # stamped and whole. A kill may fall between a stream's line and its copy in the log.
+        text = (read(old) + read(log)).decode("utf-8")
+        self.assertTrue(text.endswith("\n"))
+        lines = [re.fullmatch(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (out|err) (.*)", line)
+                 for line in text[:-1].split("\n")]
+        self.assertTrue(all(lines), text[:2000])
+        for stream, printed in (("out", run.out()), ("err", run.err())):
+            logged = [m.group(2) for m in lines if m.group(1) == stream]
+            self.assertGreater(len(logged), 0)
+            end = len(printed) - (0 if printed[-len(logged):] == logged else 1)
+            self.assertEqual(printed[end - len(logged):end], logged, stream)
 
     def test_refused_connection_is_retried_every_three_seconds_until_the_server_comes_up(self):
         # A log past 1 MiB is set aside (replacing the older one) and a new one begins.
