@@ -58,8 +58,8 @@ def size(path):
 
 
 def in_own_network_namespace(test):
-    """Runs the test in a network namespace of its own (`unshare -n`, only loopback), so that the
-    faults it stages on loopback reach nothing else. The wineserver creates its programs' sockets,
+    """Runs the test in a network and mount namespace of its own (`unshare -m -n`, only loopback),
+    so that the faults it stages on loopback or in bind-mounted system files reach nothing else. The wineserver creates its programs' sockets,
     so the prefix's wineserver runs in there for the test's length; the usual one comes back after."""
     @functools.wraps(test)
     def wrapper(self):
@@ -76,7 +76,7 @@ def in_own_network_namespace(test):
         try:
             with tempfile.TemporaryFile() as out:
                 inner = subprocess.run(
-                    ["unshare", "-n", sys.executable, os.path.abspath(__file__), "-v",
+                    ["unshare", "-m", "-n", sys.executable, os.path.abspath(__file__), "-v",
                      "EndToEnd." + test.__name__],
                     env=dict(os.environ, QUORVEL_E2E_NETNS="1"), stdin=subprocess.DEVNULL,
                     stdout=out, stderr=subprocess.STDOUT, timeout=200)
@@ -304,6 +304,16 @@ class EndToEnd(unittest.TestCase):
         data = payload(16 * 1024)
         srv = self.server(data)
         run = self.run_program()
+        self.assert_retried_every_three_seconds(run)
+        self.assert_nothing_installed()
+        srv.start()
+        self.assertEqual(self.finish(run), 0, run.transcript())
+        self.assert_installed(data)
+        self.assertEqual(read(PREFIX.temp("QuorvelSetup.log.old")), big * 1024 + b"!")
+        self.assert_log_holds_the_run(run)
+
+    def assert_retried_every_three_seconds(self, run):
+        """Three download failures, about 3 s apart, within 30 s."""
         deadline = time.monotonic() + 30
         while time.monotonic() < deadline and len(self.failures(run)) < 3:
             time.sleep(0.1)
@@ -311,12 +321,6 @@ class EndToEnd(unittest.TestCase):
         self.assertGreaterEqual(len(failures), 3, run.transcript())
         gaps = [b - a for a, b in zip(failures, failures[1:])]
         self.assertTrue(all(2.9 <= gap < 6 for gap in gaps), gaps)
-        self.assert_nothing_installed()
-        srv.start()
-        self.assertEqual(self.finish(run), 0, run.transcript())
-        self.assert_installed(data)
-        self.assertEqual(read(PREFIX.temp("QuorvelSetup.log.old")), big * 1024 + b"!")
-        self.assert_log_holds_the_run(run)
 
     def failures(self, run):
         with run.lock:
@@ -371,6 +375,33 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(srv.access_log()[-1],
                          'GET /Download/Micro/QuorvelLauncher.exe 200 %d range="-"' % len(data))
         self.assert_installed(data)
+
+    @in_own_network_namespace
+    def test_unresolvable_name_is_retried_every_three_seconds_until_it_resolves(self):
+        # The namespace's own name lookup: its hosts file only, first without the download host.
+        names = tempfile.mkdtemp(dir=PREFIX.path)
+        hosts, nsswitch = os.path.join(names, "hosts"), os.path.join(names, "nsswitch.conf")
+        with open(hosts, "w") as f:
+            f.write("127.0.0.1 elsewhere\n")
+        with open(nsswitch, "w") as f:
+            f.write("hosts: files\n")
+        for own, system in ((hosts, "/etc/hosts"), (nsswitch, "/etc/nsswitch.conf")):
+            subprocess.run(["mount", "--bind", own, system], check=True)
+        data = payload(16 * 1024)
+        srv = self.server(data).start()
+        run = self.run_program()
+        self.assert_retried_every_three_seconds(run)
+        with run.lock:
+            lines = [t for _, n, t in run.lines if n == "err"]
+        self.assertEqual(lines[0], lines[-1])  # the same failure each time
+        self.assertEqual(srv.access_log(), [])
+        self.assert_nothing_installed()
+        with open(hosts, "a") as f:  # the record appears
+            f.write("127.0.0.1 localhost\n")
+        self.assertEqual(self.finish(run), 0, run.transcript())
+        self.assert_installed(data)
+        self.assertEqual([line.split(" ")[0] for line in srv.access_log()], ["HEAD", "GET"])
+        print("failure line:", lines[0])
 
     def test_a_second_copy_started_mid_download_ends_at_once_and_touches_nothing(self):
         data = payload(700 * 1024)
