@@ -4,8 +4,9 @@ The run replaces an older version's partial download (other bytes, other entity 
 launcher, downloads the served file, installs and starts it. A first run under strace lists its
 file-system steps on the program's files, in order: those the program makes itself (writes, file
 times) and those its wineserver makes for it (creates, truncations, deletions, renames, folders).
-Then, for each step, the program runs again from the same start with every traced step held for a
-moment after it completes, and is killed (SIGKILL) while the chosen one is held; the next run must
+Then, for each step, the program runs again from the same start with the chosen step (and the
+wineserver's steps) held for a moment after it completes, and is killed (SIGKILL) while the chosen
+one is held; the next run must
 start the file served, byte for byte, must never resume one version's bytes under another's tag,
 and may fetch again only the bytes of the served version that had not reached the disk.
 
@@ -60,10 +61,12 @@ def step_of(name, args, ret):
 
 class Tracer:
     """strace on the program and on the prefix's wineserver, both feeding one ordered list of
-    steps; `on_step` is called with each step's index as it completes (and is held)."""
+    steps; `on_step` is called with each step as its trace line arrives (while it is held)."""
 
-    def __init__(self, hold_server, hold_program, on_step=lambda index: None):
-        self.steps = []  # (kind, file, by) in the order they completed
+    def __init__(self, hold_server=False, hold_program=None, on_step=lambda step: None):
+        """hold_program: (system call, n) holds the n-th such call of each of the program's threads
+        (strace counts per thread), so only the chosen step and its like in other threads wait."""
+        self.arrived = []  # (kind, file, by, thread, system call, time) as the traces came in
         self.lock = threading.Lock()
         self.on_step = on_step
         self.dir = tempfile.mkdtemp(prefix="crash-points-")
@@ -82,8 +85,11 @@ class Tracer:
         os.mkfifo(fifo)
         cmd = ["strace", "-f", "-y", "-ttt", "-qq", "-e", "signal=none", "-o", fifo,
                "-e", "trace=" + syscalls] + self.filter
-        if self.hold[by]:
+        if by == "server" and self.hold[by]:
             cmd += ["-e", "inject=%s:delay_exit=%d" % (syscalls, HOLD * 1e6)]
+        elif by == "program" and self.hold[by]:
+            call, nth = self.hold[by]
+            cmd += ["-e", "inject=%s:delay_exit=%d:when=%d" % (call, HOLD * 1e6, nth)]
         reader = threading.Thread(target=self._read, args=(fifo, by), daemon=True)
         reader.start()
         self.readers.append(reader)
@@ -105,10 +111,10 @@ class Tracer:
                 m = LINE.match(raw)
                 step = m and step_of(m.group(3), m.group(4), m.group(5))
                 if step:
+                    step += (by, pid, m.group(3), float(m.group(2)))
                     with self.lock:
-                        self.steps.append(step + (by,))
-                        index = len(self.steps) - 1
-                    self.on_step(index)
+                        self.arrived.append(step)
+                    self.on_step(step)
 
     def start(self):
         server = PREFIX.wineserver_pid()
@@ -117,6 +123,12 @@ class Tracer:
         time.sleep(0.5)  # attached: strace stops the server while it attaches
         self._strace("program", STEPS + "," + WRITES, ["--seccomp-bpf", harness.WINE_RUN, EXE])
         return self
+
+    @property
+    def steps(self):
+        """The steps in the order they completed: the two traces arrive each at its own pace."""
+        with self.lock:
+            return sorted(self.arrived, key=lambda step: step[5])
 
     def kill_program(self):
         os.killpg(self.procs["program"].pid, signal.SIGKILL)
@@ -178,7 +190,7 @@ class CrashPoints(unittest.TestCase):
 
     def test_every_file_system_step_of_a_download_and_an_install(self):
         self.start_state()
-        reference = Tracer(hold_server=False, hold_program=False).start()
+        reference = Tracer().start()
         self.assertEqual(reference.finish(60), 0)
         steps = reference.steps
         self.assertEqual(read(PREFIX.temp("QuorvelLauncher.exe")), self.data)
@@ -201,22 +213,29 @@ class CrashPoints(unittest.TestCase):
 
     def crash_at(self, index, steps, name, tag):
         self.start_state()
+        kind, file, by, thread, call, _ = steps[index]
+        same = lambda step: step[:3] == (kind, file, by) and step[4] == call  # noqa: E731
+        nth = sum(1 for s in steps[:index + 1] if same(s))
+        nth_in_thread = sum(1 for s in steps[:index + 1] if s[3] == thread and s[4] == call)
         killed = threading.Event()
-        tracer = None
+        count = [0]
 
-        def on_step(i):
-            if i == index and not killed.is_set():
-                killed.set()
-                tracer.kill_program()
+        def on_step(step):
+            if same(step):
+                count[0] += 1
+                if count[0] == nth and not killed.is_set():
+                    killed.set()
+                    tracer.kill_program()
 
-        tracer = Tracer(hold_server=True, hold_program=steps[index][2] == "program",
+        tracer = Tracer(hold_server=True,
+                        hold_program=(call, nth_in_thread) if by == "program" else None,
                         on_step=on_step).start()
         tracer.finish(90)
         self.assertTrue(killed.is_set(), "never reached: %s" % name)
         seen = tracer.steps
         self.assertEqual([s[:2] for s in seen[:index + 1]], [s[:2] for s in steps[:index + 1]],
                          "the run took other steps than the first")
-        late = [s for s in seen[index + 1:] if s[2] == "program"]
+        late = [s for s in seen[index + 1:] if s[2] == "program" and s[5] > seen[index][5]]
         self.assertEqual(late, [], "the program went on after the step it was killed at")
 
         bin_at_crash, tag_at_crash = self.on_disk()
