@@ -100,7 +100,8 @@ GetSeen fetch_get(const Requests& requests, uint64_t start, BodySink& sink, uint
   // The head, line by line through the bootstrapper's own parser.
   GetHeadParser parser;
   size_t head_bytes = 0;
-  while (!seen.head_ended && !seen.refused) {
+  bool status_refused = false;  // then the rest of the head is read only to tell what it says
+  for (;;) {
     std::string line;
     auto n = block_on(
         stream->read_line(line, MAX_GET_HEAD_LINE_BYTES, "a line of the head is over the limit"));
@@ -110,6 +111,18 @@ GetSeen fetch_get(const Requests& requests, uint64_t start, BodySink& sink, uint
     }
     if (*n == 0) break;  // the end of the stream
     head_bytes += *n;
+    if (head_bytes > MAX_GET_HEAD_BYTES) {
+      seen.error = Error::kind(ErrorKind::InvalidData, "the head goes on past " +
+                                                           std::to_string(MAX_GET_HEAD_BYTES) +
+                                                           " bytes without its blank line");
+      break;
+    }
+    if (status_refused) {
+      const bool blank = line == "\r\n" || line == "\n";
+      seen.head_lines.push_back(std::move(line));
+      if (blank) break;
+      continue;
+    }
     if (line == "\n" && parser.status_seen() && !seen.bare_blank_line) {
       seen.bare_blank_line = seen.head_lines.size();
     }
@@ -117,15 +130,11 @@ GetSeen fetch_get(const Requests& requests, uint64_t start, BodySink& sink, uint
     seen.head_lines.push_back(std::move(line));
     if (!fed) {
       seen.refused = true;
-    } else {
-      seen.head_ended = *fed;
-    }
-    if (head_bytes > MAX_GET_HEAD_BYTES) {
-      seen.error = Error::kind(ErrorKind::InvalidData, "the head goes on past " +
-                                                           std::to_string(MAX_GET_HEAD_BYTES) +
-                                                           " bytes without its blank line");
+      status_refused = seen.head_lines.size() == 1;
+      if (status_refused) continue;
       break;
     }
+    if ((seen.head_ended = *fed)) break;
   }
 
   if (seen.head_ended) {

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <thread>
 
 namespace quorvel::check {
 
@@ -81,13 +82,18 @@ Error ssl_failure(const Deadline& deadline, const char* fallback) {
   return ssl_failure(SslOutcome{}, deadline, fallback);
 }
 
-// Waits until the socket is ready for what OpenSSL asked for; false when the wait ran out.
-bool wait_ready(int fd, int ssl_error, const Deadline& deadline) {
-  pollfd p{fd, static_cast<short>(ssl_error == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN), 0};
+// Waits until the socket is ready for `events`; false when the wait ran out. A wait cut short by
+// the run's deadline ends only once the deadline has passed, so that everyone after it sees so.
+bool wait_ready(int fd, short events, const Deadline& deadline) {
+  pollfd p{fd, events, 0};
+  const auto wait = deadline.next_wait();
   int ready;
   do {
-    ready = ::poll(&p, 1, static_cast<int>(deadline.next_wait().count()));
+    ready = ::poll(&p, 1, static_cast<int>(wait.count()));
   } while (ready < 0 && errno == EINTR);
+  if (ready == 0 && wait < deadline.each_wait()) {
+    while (!deadline.passed()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   return ready > 0;
 }
 
@@ -106,7 +112,8 @@ SslOutcome drive(SSL* ssl, int fd, const Deadline& deadline, Call call) {
     if (outcome.ssl_error != SSL_ERROR_WANT_READ && outcome.ssl_error != SSL_ERROR_WANT_WRITE) {
       return outcome;
     }
-    if (!wait_ready(fd, outcome.ssl_error, deadline)) return {.timed_out = true};
+    const short events = outcome.ssl_error == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN;
+    if (!wait_ready(fd, events, deadline)) return {.timed_out = true};
   }
 }
 
@@ -139,10 +146,8 @@ Result<Socket> connect_tcp(const ServerEndpoint& endpoint, const Deadline& deadl
       last = Error::os(errno);
       continue;
     }
-    pollfd p{s.fd, POLLOUT, 0};
-    const int ready = ::poll(&p, 1, static_cast<int>(deadline.next_wait().count()));
-    if (ready <= 0) {
-      last = ready == 0 ? timed_out(deadline) : Error::os(errno);
+    if (!wait_ready(s.fd, POLLOUT, deadline)) {
+      last = timed_out(deadline);
       continue;
     }
     int so_error = 0;

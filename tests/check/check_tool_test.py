@@ -8,6 +8,7 @@ Environment (set by CTest): QUORVEL_CHECK, QUORVEL_CRC64SUM, QUORVEL_CHECK_WORK.
 import os
 import subprocess
 import sys
+import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -111,9 +112,18 @@ class CheckTool(unittest.TestCase):
             ("head_302", 1, "HEAD status",
              'FAIL      HEAD status: "HTTP/1.1 302 Found": the bootstrapper needs'),
             ("body_cut=half", 1, "checksum", "FAIL      checksum: the 50000 bytes served"),
-            ("bad_utf8", 1, "HEAD status", "FAIL      HEAD status:"),
+            ("bad_utf8", 1, "HEAD reply",
+             'FAIL      HEAD reply: line 2 ("Server: \\xFF\\xFE") is not UTF-8'),
             ("head_kept_open", 1, "HEAD reply",
              "FAIL      HEAD reply: the server kept the connection open after"),
+            ("head_body", 1, "HEAD reply",
+             "FAIL      HEAD reply: the server sent a body with its reply to HEAD, more than 65536"),
+            ("etag_each_head", 2, "mirrors (4 HEAD requests on fresh connections)",
+             'DEGRADED  mirrors (4 HEAD requests on fresh connections): the replies differ: '
+             'entity tags "q-1", "q-2", "q-3", "q-4"'),
+            ("get_bare_lf", 1, "GET head",
+             "FAIL      GET head: the server ends its header lines with a bare line feed"),
+            ("tls11_only", 1, "TLS 1.2", "FAIL      TLS 1.2: not offered"),
         ]
         for fault, status, requirement, start in cases:
             with self.subTest(fault=fault):
@@ -123,15 +133,43 @@ class CheckTool(unittest.TestCase):
                 self.assertEqual(code, status, "\n".join(lines) + err)
                 self.assertTrue(self.line(lines, requirement).startswith(start), "\n".join(lines))
 
+    def test_the_whole_run_keeps_its_deadline(self):
+        srv = self.fault("trickle_head")
+        started = time.monotonic()
+        code, lines, err = self.check(srv.port, "--deadline", "4")
+        self.assertLess(time.monotonic() - started, 15)
+        self.assertEqual(code, 1, "\n".join(lines) + err)
+        self.assertTrue(self.line(lines, "HEAD reply").startswith(
+            "FAIL      HEAD reply: the check's 4 s ran out after"), "\n".join(lines))
+        self.assertTrue(self.line(lines, "left unchecked").startswith(
+            "--        left unchecked: the rest of the requirements: the check's 4 s ran out "
+            "before mirrors"), "\n".join(lines))
+
     def test_no_server_and_bad_arguments_give_status_3(self):
         r = subprocess.run([CHECK, "https://localhost:1/Download/Micro/QuorvelLauncher.exe"],
                            capture_output=True, text=True, timeout=30)
         self.assertEqual(r.returncode, 3)
         self.assertIn("quorvel-check: cannot connect to localhost:1: Connection refused", r.stderr)
-        for args in ([], ["--timeout", "0", "https://x/"], ["https://a//b"], ["--bogus", "u"]):
+        empty = os.path.join(WORK, "empty.pem")
+        open(empty, "w").close()
+        url = "https://localhost:1/Download/Micro/QuorvelLauncher.exe"
+        cases = [  # arguments, the start of the reason (nothing when only the usage is checked)
+            ([], None), (["--timeout", "0", url], None), (["--deadline", "x", url], None),
+            (["--bogus", url], None),
+            (["http://localhost:1/Download/Micro/QuorvelLauncher.exe"],
+             'the URL breaks a rule the build enforces: the URL must begin with "https://"'),
+            (["https://localhost:1"], "the URL breaks a rule the build enforces: the URL names "
+             "no file"),
+            (["--ca-file", os.path.join(WORK, "missing.pem"), url],
+             "--ca-file %s cannot be used" % os.path.join(WORK, "missing.pem")),
+            (["--ca-file", empty, url], "--ca-file %s cannot be used" % empty),
+            (["--file", WORK, url], "--file %s cannot be read: it is a directory" % WORK),
+        ]
+        for args, reason in cases:
             r = subprocess.run([CHECK, *args], capture_output=True, text=True, timeout=30)
             self.assertEqual(r.returncode, 3, args)
-            self.assertTrue(r.stderr.startswith("quorvel-check: "), r.stderr)
+            self.assertTrue(r.stderr.startswith("quorvel-check: " + (reason or "")), r.stderr)
+            self.assertNotIn("cannot connect", r.stderr)  # judged before any connection
 
 
 if __name__ == "__main__":
