@@ -52,19 +52,8 @@ class CheckTool(unittest.TestCase):
 
     def nginx(self, ciphers=None):
         srv = NginxServer(PAYLOAD, os.path.join(CA, "localhost.pem"),
-                          os.path.join(CA, "localhost.key"), crc())
-        if ciphers:
-            plain = srv.write_config
-            def write_config():
-                path = plain()
-                with open(path) as f:
-                    conf = f.read().replace("ssl_protocols TLSv1.2;",
-                                            f"ssl_protocols TLSv1.2; ssl_ciphers {ciphers};")
-                with open(path, "w") as f:
-                    f.write(conf)
-                return path
-            srv.write_config = write_config
-        srv.start()
+                          os.path.join(CA, "localhost.key"), crc(),
+                          server_extra=f"ssl_ciphers {ciphers};" if ciphers else "").start()
         self.addCleanup(srv.stop)
         return srv
 
