@@ -150,6 +150,10 @@ Findings judge_head(const HeadSeen& seen, std::chrono::seconds run, Announced& a
   announced = {};
   const HeadFacts facts = head_facts(seen.reply);
   Findings findings{judge_reply(seen, facts, run)};
+  // Nothing more to judge before a whole status line.
+  if (seen.reply.find('\n') == std::string::npos && (seen.error || seen.out_of_time)) {
+    return findings;
+  }
   if (seen.reply.empty()) return findings;
 
   const bool status_ok = std::string_view(seen.reply).starts_with("HTTP/1.1 200");

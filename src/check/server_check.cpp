@@ -38,7 +38,7 @@ class Run {
     add(judge_tls(tls));
     const auto profile = request_profile(tls);
     if (!profile) {
-      left_unchecked("no TLS session could be opened");
+      left_unchecked("mirrors", "no TLS session could be opened");
       return verdict(report_.findings());
     }
     const Requests requests{endpoint_, url_, *profile, deadline_};
@@ -113,15 +113,24 @@ class Run {
   }
 
   // Says what is left unchecked when the run's time is up; false then.
-  bool step_ahead(const char* next) {
+  bool step_ahead(std::string_view next) {
     if (!deadline_.passed()) return true;
-    left_unchecked("the check's " + std::to_string(options_.whole_run.count()) +
-                   " s ran out before " + next);
+    left_unchecked(next,
+                   "the check's " + std::to_string(options_.whole_run.count()) + " s ran out");
     return false;
   }
 
-  void left_unchecked(const std::string& why) {
-    report_.add(Severity::Unchecked, "left unchecked", "the rest of the requirements: " + why);
+  // Names the steps from `first` on, which the run does not reach.
+  void left_unchecked(std::string_view first, const std::string& why) {
+    static constexpr std::string_view STEPS[] = {"mirrors", "GET", "checksum", "resume",
+                                                 "resume past the end"};
+    std::string steps;
+    for (std::string_view step : STEPS) {
+      if (step != first && steps.empty()) continue;
+      if (!steps.empty()) steps += ", ";
+      steps += step;
+    }
+    report_.add(Severity::Unchecked, "left unchecked", steps + " (" + why + ")");
   }
 
   // Where the resume from the middle starts: the middle of the announced length, or else the

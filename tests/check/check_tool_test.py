@@ -6,6 +6,7 @@ Environment (set by CTest): QUORVEL_CHECK, QUORVEL_CRC64SUM, QUORVEL_CHECK_WORK.
 """
 
 import os
+import socket
 import subprocess
 import sys
 import time
@@ -131,8 +132,21 @@ class CheckTool(unittest.TestCase):
         self.assertTrue(self.line(lines, "HEAD reply").startswith(
             "FAIL      HEAD reply: the check's 4 s ran out after"), "\n".join(lines))
         self.assertTrue(self.line(lines, "left unchecked").startswith(
-            "--        left unchecked: the rest of the requirements: the check's 4 s ran out "
-            "before mirrors"), "\n".join(lines))
+            "--        left unchecked: mirrors, GET, checksum, resume, resume past the end (the "
+            "check's 4 s ran out)"), "\n".join(lines))
+
+        # A port that accepts and never speaks: one handshake's wait, not one per client.
+        with socket.socket() as silent:
+            silent.bind(("127.0.0.1", 0))
+            silent.listen(8)
+            started = time.monotonic()
+            code, lines, err = self.check(silent.getsockname()[1])
+            self.assertLess(time.monotonic() - started, 6)
+        self.assertEqual(code, 1, "\n".join(lines) + err)
+        self.assertEqual(self.line(lines, "TLS 1.2"), "FAIL      TLS 1.2: no answer to a "
+                         "handshake: no answer from the server for 2 s", "\n".join(lines))
+        self.assertTrue(self.line(lines, "TLS for Windows 7").startswith("--        TLS for "
+                        "Windows 7: not tried"), "\n".join(lines))
 
     def test_no_server_and_bad_arguments_give_status_3(self):
         r = subprocess.run([CHECK, "https://localhost:1/Download/Micro/QuorvelLauncher.exe"],
