@@ -1,18 +1,11 @@
 #include "check/judge.h"
+#include "check/wording.h"
 
 #include "download/number.h"
 
 namespace quorvel::check {
 
 namespace {
-
-std::string quoted(std::string_view text) {
-  return "\"" + printable(text) + "\"";
-}
-
-std::string bytes(uint64_t n) {
-  return std::to_string(n) + (n == 1 ? " byte" : " bytes");
-}
 
 std::string head_line(const GetSeen& seen, size_t index) {
   return "line " + std::to_string(index + 1) + " of the head (" + quoted(seen.head_lines[index]) +

@@ -1,4 +1,5 @@
 #include "check/judge.h"
+#include "check/wording.h"
 
 #include <algorithm>
 #include <set>
@@ -8,10 +9,6 @@
 namespace quorvel::check {
 
 namespace {
-
-std::string quoted(std::string_view text) {
-  return "\"" + printable(text) + "\"";
-}
 
 std::string spellings(const std::vector<std::string_view>& names) {
   std::string text;
@@ -25,10 +22,6 @@ std::string spellings(const std::vector<std::string_view>& names) {
 std::string times(int lines) {
   return lines > 1 ? " (sent " + std::to_string(lines) + " times; the bootstrapper uses the last)"
                    : "";
-}
-
-std::string bytes(size_t n) {
-  return std::to_string(n) + (n == 1 ? " byte" : " bytes");
 }
 
 const char* STOPS = "it stops at its HEAD step and downloads nothing, every attempt";
