@@ -8,8 +8,9 @@ namespace quorvel::check {
 namespace {
 
 std::string head_line(const GetSeen& seen, size_t index) {
-  return "line " + std::to_string(index + 1) + " of the head (" + quoted(seen.head_lines[index]) +
-         ")";
+  // A line of body bytes read as a header line says enough in its first bytes.
+  return "line " + std::to_string(index + 1) + " of the head (\"" +
+         printable(seen.head_lines[index], 24) + "\")";
 }
 
 // Why the bootstrapper never gets past the head, or nothing.
@@ -208,7 +209,9 @@ Findings judge_resume(uint64_t start, const GetSeen& seen, bool same_bytes,
   }
   return {{Severity::Ok, requirement,
            quoted(facts.status_line) + " with the file's last " + bytes(seen.body.size) +
-               (announced.etag ? "" : " (unused while the ETag is not recognised)")}};
+               (announced.etag     ? ""
+                : announced.usable ? " (unused while the ETag is not recognised)"
+                                   : " (unused while the bootstrapper stops at its HEAD step)")}};
 }
 
 Findings judge_resume_past_end(uint64_t start, const GetSeen& seen) {
