@@ -122,7 +122,7 @@ Findings judge_checksum(const GetSeen& seen, std::optional<uint64_t> crc,
                         const Announced& announced) {
   const char* requirement = "checksum";
   if (!crc || !seen.head_ended)
-    return {{Severity::Unchecked, requirement, "not compared: no body"}};
+    return {{Severity::Unchecked, requirement, "not compared: no whole body"}};
   const std::string served =
       "the " + bytes(seen.body.size) + " served have CRC-64/XZ " + std::to_string(*crc);
   if (announced.crc_text) {

@@ -42,30 +42,51 @@ class Run {
       return verdict(report_.findings());
     }
     const Requests requests{endpoint_, url_, *profile, deadline_};
+    const Announced announced = check_heads(requests);
+    if (!step_ahead("GET")) return verdict(report_.findings());
+    ChecksumSink whole;
+    const GetSeen get = check_get(requests, announced, whole);
+    if (!step_ahead("resume")) return verdict(report_.findings());
+    // Resuming is judged against a whole file only.
+    if (!body_is_whole(get, announced)) {
+      report_.add(Severity::Unchecked, "resume", "not checked: no whole file to resume");
+      return verdict(report_.findings());
+    }
+    check_resumes(requests, announced, whole);
+    return verdict(report_.findings());
+  }
 
+ private:
+  // The HEAD reply, then more on fresh connections to compare.
+  Announced check_heads(const Requests& requests) {
     std::vector<HeadSeen> heads{fetch_head(requests)};
     Announced announced;
     add(judge_head(heads[0], options_.whole_run, announced));
-    if (!step_ahead("mirrors")) return verdict(report_.findings());
-    if (announced.usable) {
-      while (static_cast<int>(heads.size()) < options_.head_requests && !deadline_.passed()) {
-        heads.push_back(fetch_head(requests));
-      }
-      add(judge_mirrors(heads));
-    } else {
+    if (!step_ahead("mirrors")) return announced;
+    if (!announced.usable) {
       add({{Severity::Unchecked, "mirrors", "not compared: the first HEAD reply is unusable"}});
+      return announced;
     }
+    while (static_cast<int>(heads.size()) < options_.head_requests && !deadline_.passed()) {
+      heads.push_back(fetch_head(requests));
+    }
+    add(judge_mirrors(heads));
+    return announced;
+  }
 
-    if (!step_ahead("GET")) return verdict(report_.findings());
-    ChecksumSink whole;
+  // The whole file as the bootstrapper fetches it. Its bytes pass through sinks as they arrive
+  // and are kept nowhere; a further consumer of the body joins `sinks`.
+  GetSeen check_get(const Requests& requests, const Announced& announced, ChecksumSink& whole) {
+    // Checksum states for the resume from the middle: there, or at the powers of two when the
+    // length is not known.
     if (announced.length && *announced.length >= 2) whole.keep_state_at(*announced.length / 2);
-    for (uint64_t offset = 1; offset < (uint64_t{1} << 62); offset <<= 1)
+    for (uint64_t offset = 1; offset < (uint64_t{1} << 62); offset <<= 1) {
       whole.keep_state_at(offset);
+    }
     std::vector<BodySink*> sinks{&whole};
     std::unique_ptr<LocalCopySink> local;
     if (options_.local_file) {
-      auto opened = LocalCopySink::open(*options_.local_file);
-      if (opened) {
+      if (auto opened = LocalCopySink::open(*options_.local_file)) {
         local = std::move(*opened);
         sinks.push_back(local.get());
       }
@@ -74,26 +95,26 @@ class Run {
     if (options_.show_progress) sinks.push_back(&progress.emplace(stderr, announced.length));
     FanOut body(sinks);
     const uint64_t limit = announced.length ? *announced.length + EXTRA_BODY_BYTES : MAX_BODY_BYTES;
-    const GetSeen get = fetch_get(requests, 0, body, limit);
+    GetSeen get = fetch_get(requests, 0, body, limit);
     progress.reset();
+
     add(judge_get(get, announced, options_.whole_run));
-    const std::optional<uint64_t> crc =
-        get.head_ended ? std::optional<uint64_t>(whole.crc()) : std::nullopt;
-    const Findings checksum = judge_checksum(get, crc, announced);
+    const bool ended = get.head_ended && !get.body.out_of_time;
+    const Findings checksum =
+        judge_checksum(get, ended ? std::optional<uint64_t>(whole.crc()) : std::nullopt, announced);
     add(checksum);
-    if (local && get.head_ended) {
+    if (local && ended) {
       add(judge_local_copy(local->finish(), *options_.local_file,
                            checksum.front().severity == Severity::Ok));
     } else if (options_.local_file) {
-      add({{Severity::Unchecked, "local copy", "not compared: no body"}});
+      add({{Severity::Unchecked, "local copy", "not compared: no whole body"}});
     }
+    return get;
+  }
 
-    // Resuming is judged against a whole file only.
-    if (!body_is_whole(get, announced)) {
-      report_.add(Severity::Unchecked, "resume", "not checked: no whole file to resume");
-      return verdict(report_.findings());
-    }
-    if (!step_ahead("resume")) return verdict(report_.findings());
+  // A resume from the middle, then one past the end.
+  void check_resumes(const Requests& requests, const Announced& announced,
+                     const ChecksumSink& whole) {
     const uint64_t size = whole.size();
     if (const auto start = middle(whole, announced)) {
       ChecksumSink rest(*start, *whole.state_at(*start));
@@ -101,20 +122,20 @@ class Run {
       const bool same = resumed.head_ended && rest.size() == size && rest.crc() == whole.crc();
       add(judge_resume(*start, resumed, same, announced));
     }
-    if (!step_ahead("resume past the end")) return verdict(report_.findings());
+    if (!step_ahead("resume past the end")) return;
     ChecksumSink ignored;
     add(judge_resume_past_end(size, fetch_get(requests, size, ignored, EXTRA_BODY_BYTES)));
-    return verdict(report_.findings());
   }
 
- private:
   void add(const Findings& findings) {
     for (const Finding& f : findings) report_.add(f.severity, f.requirement, f.text);
   }
 
   // Says what is left unchecked when the run's time is up; false then.
   bool step_ahead(std::string_view next) {
+    if (out_of_time_) return false;  // already said
     if (!deadline_.passed()) return true;
+    out_of_time_ = true;
     left_unchecked(next,
                    "the check's " + std::to_string(options_.whole_run.count()) + " s ran out");
     return false;
@@ -145,6 +166,7 @@ class Run {
   Report& report_;
   const DownloadUrl& url_;
   Deadline deadline_;
+  bool out_of_time_ = false;
   ServerEndpoint endpoint_;
 };
 

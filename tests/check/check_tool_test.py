@@ -135,6 +135,19 @@ class CheckTool(unittest.TestCase):
             "--        left unchecked: mirrors, GET, checksum, resume, resume past the end (the "
             "check's 4 s ran out)"), "\n".join(lines))
 
+        # A body slower than the run: judged as far as it came, its checksum not compared.
+        slow = NginxServer(PAYLOAD, os.path.join(CA, "localhost.pem"),
+                           os.path.join(CA, "localhost.key"), crc(), limit_rate="10k").start()
+        self.addCleanup(slow.stop)
+        code, lines, err = self.check(slow.port, "--deadline", "3")
+        self.assertEqual(code, 1, "\n".join(lines) + err)
+        self.assertRegex(self.line(lines, "GET body"), r"^FAIL      GET body: \d+ bytes by the "
+                         r"end of the check's 3 s, the connection still open", "\n".join(lines))
+        self.assertEqual(self.line(lines, "checksum"), "--        checksum: not compared: no "
+                         "whole body", "\n".join(lines))
+        self.assertEqual(self.line(lines, "left unchecked"), "--        left unchecked: resume, "
+                         "resume past the end (the check's 3 s ran out)", "\n".join(lines))
+
         # A port that accepts and never speaks: one handshake's wait, not one per client.
         with socket.socket() as silent:
             silent.bind(("127.0.0.1", 0))
