@@ -19,6 +19,11 @@ Handshake handshake(const ServerEndpoint& endpoint, const TlsProfile& profile,
   return {std::move(open.error), std::move(open.facts)};
 }
 
+// A wait that ended the exchange because the run's time was up, not because of the server alone.
+bool ran_out(const std::optional<Error>& error, const Deadline& deadline) {
+  return error && error->kind() == ErrorKind::TimedOut && deadline.passed();
+}
+
 Result<BufferedStream> connect(const Requests& requests) {
   TlsOpen open = open_tls(requests.endpoint, requests.profile, requests.deadline);
   if (open.failure != TlsOpen::Failure::None) return std::move(*open.error);
@@ -77,7 +82,7 @@ HeadSeen fetch_head(const Requests& requests) {
     }
     (void)block_on(stream->close());
   }
-  seen.out_of_time = requests.deadline.passed();
+  seen.out_of_time = ran_out(seen.error, requests.deadline);
   return seen;
 }
 
@@ -86,14 +91,14 @@ GetSeen fetch_get(const Requests& requests, uint64_t start, BodySink& sink, uint
   auto stream = connect(requests);
   if (!stream) {
     seen.error = stream.take_error();
-    seen.out_of_time = requests.deadline.passed();
+    seen.out_of_time = ran_out(seen.error, requests.deadline);
     return seen;
   }
   auto sent = block_on(
       send_request(*stream, format_get_request(requests.url.path, requests.url.host, start)));
   if (!sent) {
     seen.error = sent.take_error();
-    seen.out_of_time = requests.deadline.passed();
+    seen.out_of_time = ran_out(seen.error, requests.deadline);
     return seen;
   }
 
@@ -156,10 +161,10 @@ GetSeen fetch_get(const Requests& requests, uint64_t start, BodySink& sink, uint
       seen.body.size += take;
       if (seen.body.over_limit) break;
     }
-    seen.body.out_of_time = requests.deadline.passed();
+    seen.body.out_of_time = ran_out(seen.body.error, requests.deadline);
   }
   (void)block_on(stream->close());
-  seen.out_of_time = requests.deadline.passed();
+  seen.out_of_time = ran_out(seen.error, requests.deadline);
   return seen;
 }
 
