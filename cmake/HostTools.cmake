@@ -35,10 +35,10 @@ function(quorvel_host_tool name)
 endfunction()
 
 # Stops the configuration when the download URL is one the program would reject or could not use,
-# saying what is wrong: checked with the program's own URL split.
+# saying what is wrong: checked with the rules quorvel-check applies too.
 function(quorvel_check_download_url url)
-  quorvel_host_tool(check_url download/tools/check_url.cpp download/download_url.cpp
-    download/number.cpp)
+  quorvel_host_tool(check_url download/tools/check_url.cpp download/url_rules.cpp
+    download/download_url.cpp download/number.cpp)
   execute_process(COMMAND ${CMAKE_BINARY_DIR}/host-tools/check_url "${url}"
     RESULT_VARIABLE rc OUTPUT_VARIABLE why OUTPUT_STRIP_TRAILING_WHITESPACE)
   if(NOT rc EQUAL 0)
