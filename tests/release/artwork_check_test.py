@@ -14,7 +14,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
 sys.path[:0] = [os.path.join(REPO, "cmake"), os.path.join(REPO, "tests", "support")]
 
-from artwork import bitmap, chunk, ico, png  # noqa: E402
+from artwork import bitmap, chunk, four_size_icon, ico, png  # noqa: E402
 from check_artwork import Png, Unusable, check_banner, check_icon  # noqa: E402
 
 
@@ -72,13 +72,12 @@ BANNERS = [
     ("not a PNG", b"\xff\xd8\xff\xe0" + bytes(100), "not a PNG file"),
 ]
 
-ALL_SIZES = [(16, bitmap(16, (1, 2, 3))), (32, bitmap(32, (4, 5, 6))),
-             (48, bitmap(48, (7, 8, 9))), (256, png(256, 256, lambda x, y: (x, y, 0, 255)))]
-GOOD_ICON = ico(ALL_SIZES)
+GOOD_ICON = four_size_icon()
+PNG_256 = png(256, 256, lambda x, y: (x, y, 0, 255))
 
 ICONS = [
     ("16, 32, 48 and 256", GOOD_ICON, "ok: "),
-    ("48 only", ico(ALL_SIZES[2:3]),
+    ("48 only", ico([(48, bitmap(48, (7, 8, 9)))]),
      "ok: no 16x16, 32x32, 256x256 image: Explorer scales another size"),
     ("cursor", GOOD_ICON[:2] + b"\2\0" + GOOD_ICON[4:], "this is a cursor file"),
     ("no image", b"\0\0\1\0\0\0", "holds no image"),
@@ -87,7 +86,7 @@ ICONS = [
      "of 16x16"),
     ("bitmap short of its mask", ico([(16, bitmap(16, (1, 1, 1))[:-8])]), "bytes where its bitmap "
      "needs 1128"),
-    ("damaged PNG image", ico([(256, damaged(ALL_SIZES[3][1], 60))]), "image 1 (256x256): chunk "
+    ("damaged PNG image", ico([(256, damaged(PNG_256, 60))]), "image 1 (256x256): chunk "
      "IDAT at byte 33 is damaged"),
 ]
 

@@ -47,6 +47,13 @@ def ico(images):
     return struct.pack("<HHH", 0, 1, len(images)) + table + data
 
 
+def four_size_icon():
+    """An icon file with the sizes Explorer uses: bitmaps of 16, 32 and 48, a PNG of 256."""
+    return ico([(16, bitmap(16, (200, 30, 30))), (32, bitmap(32, (30, 200, 30))),
+                (48, bitmap(48, (30, 30, 200))),
+                (256, png(256, 256, lambda x, y: (x, y, 255 - x, 255)))])
+
+
 def icon_file_images(data):
     """The icon file's directory entries (without their offsets) and images."""
     count = struct.unpack("<H", data[4:6])[0]
