@@ -1,6 +1,6 @@
 # The publisher's banner picture and icon, as build options. Each is checked here, before anything
-# is built, and copied into the build tree under a fixed name for resources/resources.rc; a change to
-# the file configures the build again, and so checks it again.
+# is built, and copied into the build tree under a fixed name for resources/resources.rc; a change
+# to the file configures the build again, and so checks it again.
 
 set(QUORVEL_BANNER_PNG "${PROJECT_SOURCE_DIR}/resources/banner.png" CACHE FILEPATH
   "The banner PNG the window shows at its own size (at most 1024x672, every pixel opaque)")

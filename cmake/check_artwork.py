@@ -53,11 +53,10 @@ class Png:
             if pos + 12 > len(data):
                 raise Unusable("the file ends inside a chunk or before the end chunk (IEND)")
             length, kind = struct.unpack(">I4s", data[pos:pos + 8])
-            body = data[pos + 8:pos + 8 + length]
-            if length > 0x7FFFFFFF or pos + 12 + length > len(data):
-                raise Unusable(f"chunk {kind.decode('latin-1')} at byte {pos} runs past the end "
-                               "of the file")
             name = kind.decode("latin-1")
+            if length > 0x7FFFFFFF or pos + 12 + length > len(data):
+                raise Unusable(f"chunk {name} at byte {pos} runs past the end of the file")
+            body = data[pos + 8:pos + 8 + length]
             if not kind.isalpha():
                 raise Unusable(f"chunk type {name!r} at byte {pos} is not four letters")
             (crc,) = struct.unpack(">I", data[pos + 8 + length:pos + 12 + length])
@@ -129,31 +128,30 @@ class Png:
 
     def rows(self):
         """Every scanline of every pass, unfiltered, as (pass_width, bytes)."""
-        decompressor = zlib.decompressobj()
-        try:
-            raw = decompressor.decompress(self.idat)
-        except zlib.error as e:
-            raise Unusable(f"the compressed image data is damaged ({e})") from None
-        if not decompressor.eof:
-            raise Unusable("the compressed image data is cut short")
         bits = self.depth * self.samples
         bpp = max(1, bits // 8)
+        passes = [(w, h, (w * bits + 7) // 8) for w, h in self._passes() if w and h]
+        expected = sum(h * (1 + stride) for _, h, stride in passes)
+        # Never more than the header's size, whatever the data would inflate to.
+        decompressor = zlib.decompressobj()
+        try:
+            raw = decompressor.decompress(self.idat, expected + 1)
+        except zlib.error as e:
+            raise Unusable(f"the compressed image data is damaged ({e})") from None
+        if len(raw) > expected:
+            raise Unusable("the image data is longer than the header's size")
+        if len(raw) < expected:
+            raise Unusable("the image data is shorter than the header's size" +
+                           ("" if decompressor.eof else " (the compressed data is cut short)"))
         pos = 0
-        for width, height in self._passes():
-            if width == 0 or height == 0:
-                continue
-            stride = (width * bits + 7) // 8
+        for width, height, stride in passes:
             prev = bytearray(stride)
             for _ in range(height):
-                if pos + 1 + stride > len(raw):
-                    raise Unusable("the image data is shorter than the header's size")
                 kind, line = raw[pos], bytearray(raw[pos + 1:pos + 1 + stride])
                 pos += 1 + stride
                 unfilter(kind, line, prev, bpp)
                 yield width, line
                 prev = line
-        if pos != len(raw):
-            raise Unusable("the image data is longer than the header's size")
 
     def translucent_pixels(self):
         """How many pixels are not fully opaque (alpha channel, or tRNS chunk)."""
@@ -170,9 +168,13 @@ class Png:
                 else:
                     count += sum(1 for high, low in zip(line[first::step], line[first + 1::step])
                                  if high != 255 or low != 255)
-            elif self.colour == 3 and self.trns is not None:
-                count += sum(1 for i in samples(line, width, self.depth)
-                             if i < len(self.trns) and self.trns[i] != 255)
+            elif self.colour == 3:
+                indexes = samples(line, width, self.depth)
+                if max(indexes) >= len(self.plte) // 3:
+                    raise Unusable(f"palette index {max(indexes)} is past the palette's "
+                                   f"{len(self.plte) // 3} colours")
+                if self.trns is not None:
+                    count += sum(1 for i in indexes if i < len(self.trns) and self.trns[i] != 255)
             elif key is not None:
                 values = samples(line, width * self.samples, self.depth)
                 count += sum(1 for i in range(0, len(values), self.samples)
@@ -274,8 +276,9 @@ def check_icon(data):
 
 def png_icon_size(image):
     png = Png(image)
-    for _ in png.rows():  # the image data decodes
-        pass
+    if png.width <= 256 and png.height <= 256:  # no icon size is larger: no need to decode more
+        for _ in png.rows():
+            pass
     return png.width, png.height
 
 

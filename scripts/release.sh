@@ -7,7 +7,8 @@
 #       [--banner banner.png] [--icon app.ico]
 #
 # --banner and --icon brand the program with the publisher's own window picture and icon (default:
-# the placeholders in resources/); both are checked before anything is built (README, "Branding").
+# the placeholders in resources/); both are checked before anything is built (README, "Your banner
+# and icon").
 #
 # Makes, in dist/ (or --dist):
 #   QuorvelSetup.exe         the program: stripped, with a version resource, signed when asked

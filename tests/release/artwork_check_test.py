@@ -58,6 +58,8 @@ BANNERS = [
     ("transparent RGB colour", png(300, 20, rgb, colour=2, extra=[(b"tRNS", b"\0\0\0\x08\0\x80")]),
      "(10 are not)"),
     ("palette missing", png(300, 20, lambda x, y: (0,), colour=3), "without a palette"),
+    ("index past the palette", png(300, 20, lambda x, y: (16,), colour=3, extra=PALETTE),
+     "palette index 16 is past the palette's 16 colours"),
     ("bit depth 4 for RGB", png(300, 20, rgb, colour=2, depth=4),
      "bit depth 4 is invalid for colour type 2 (RGB); allowed: 8, 16"),
     ("bad row filter", png(300, 20, rgb, colour=2, row_filter=5), "invalid row filter type 5"),
@@ -69,6 +71,9 @@ BANNERS = [
     ("data short of the size",
      GOOD[:8] + chunk(b"IHDR", struct.pack(">IIBBBBB", 300, 21, 8, 2, 0, 0, 0)) + GOOD[33:],
      "shorter than the header's size"),
+    ("data beyond the size",
+     GOOD[:8] + chunk(b"IHDR", struct.pack(">IIBBBBB", 300, 19, 8, 2, 0, 0, 0)) + GOOD[33:],
+     "longer than the header's size"),
     ("not a PNG", b"\xff\xd8\xff\xe0" + bytes(100), "not a PNG file"),
 ]
 
