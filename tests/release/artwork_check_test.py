@@ -6,7 +6,6 @@ import os
 import struct
 import subprocess
 import sys
-import tempfile
 import unittest
 import zlib
 
@@ -35,93 +34,75 @@ def check(fn, data):
 
 GOOD = png(300, 20, rgb, colour=2)
 PALETTE = [(b"PLTE", bytes(range(48)))]
+PNG_256 = png(256, 256, lambda x, y: (x, y, 0, 255))
+ICON = four_size_icon()
+
+
+def with_height(height):  # GOOD's data under a header of another height
+    header = struct.pack(">IIBBBBB", 300, height, 8, 2, 0, 0, 0)
+    return GOOD[:8] + chunk(b"IHDR", header) + GOOD[33:]
+
 
 BANNERS = [
     ("8-bit RGB", GOOD, "ok: "),
-    ("RGBA, every pixel opaque", png(300, 20, lambda x, y: rgb(x, y) + (255,)), "ok: "),
-    ("interlaced palette with opaque tRNS", png(300, 20, lambda x, y: ((x + y) % 16,), colour=3,
-                                                interlace=1, extra=PALETTE + [(b"tRNS", b"\xff")]),
+    ("interlaced palette, opaque tRNS", png(300, 20, lambda x, y: ((x + y) % 16,), colour=3,
+                                            interlace=1, extra=PALETTE + [(b"tRNS", b"\xff")]),
      "ok: "),
-    ("16-bit greyscale", png(300, 20, lambda x, y: (x * 200,), colour=0, depth=16),
+    ("16-bit grey", png(300, 20, lambda x, y: (x * 200,), colour=0, depth=16),
      "ok: 16 bits per sample: the window shows 8"),
     ("narrow", png(100, 20, rgb, colour=2), "ok: 100 pixels wide: the window is widened"),
-    ("largest", png(1024, 672, lambda x, y: (0,), colour=0), "ok: "),
     ("too wide", png(1025, 1, lambda x, y: (0,), colour=0),
      "1025x1 pixels is larger than the window may be: at most 1024x672"),
-    ("too high", png(300, 673, lambda x, y: (0,), colour=0), "300x673 pixels is larger"),
-    ("one translucent pixel", png(300, 20, lambda x, y: rgb(x, y) + (254 if x == y else 255,)),
+    ("translucent pixels", png(300, 20, lambda x, y: rgb(x, y) + (254 if x == y else 255,)),
      "not every pixel is fully opaque (20 are not)"),
-    ("16-bit alpha 65534", png(300, 2, lambda x, y: (0, 0, 0, 65534 if x == 5 else 65535),
-                               depth=16), "(2 are not)"),
+    ("16-bit alpha", png(300, 2, lambda x, y: (0, 0, 0, 65534 if x == 5 else 65535), depth=16),
+     "(2 are not)"),
     ("transparent palette entry", png(300, 20, lambda x, y: (x % 16,), colour=3,
                                       extra=PALETTE + [(b"tRNS", b"\xff\x00")]), "(380 are not)"),
     ("transparent RGB colour", png(300, 20, rgb, colour=2, extra=[(b"tRNS", b"\0\0\0\x08\0\x80")]),
      "(10 are not)"),
-    ("palette missing", png(300, 20, lambda x, y: (0,), colour=3), "without a palette"),
     ("index past the palette", png(300, 20, lambda x, y: (16,), colour=3, extra=PALETTE),
      "palette index 16 is past the palette's 16 colours"),
-    ("bit depth 4 for RGB", png(300, 20, rgb, colour=2, depth=4),
+    ("4-bit RGB", png(300, 20, rgb, colour=2, depth=4),
      "bit depth 4 is invalid for colour type 2 (RGB); allowed: 8, 16"),
     ("bad row filter", png(300, 20, rgb, colour=2, row_filter=5), "invalid row filter type 5"),
     ("damaged chunk", damaged(GOOD, 60), "chunk IDAT at byte 33 is damaged (CRC mismatch)"),
     ("cut short", GOOD[:-30], "runs past the end of the file"),
-    ("no end chunk", GOOD[:-12], "before the end chunk"),
-    ("unknown critical chunk", GOOD[:33] + chunk(b"ZZZZ", b"") + GOOD[33:],
-     "unknown critical chunk ZZZZ"),
-    ("data short of the size",
-     GOOD[:8] + chunk(b"IHDR", struct.pack(">IIBBBBB", 300, 21, 8, 2, 0, 0, 0)) + GOOD[33:],
-     "shorter than the header's size"),
-    ("data beyond the size",
-     GOOD[:8] + chunk(b"IHDR", struct.pack(">IIBBBBB", 300, 19, 8, 2, 0, 0, 0)) + GOOD[33:],
-     "longer than the header's size"),
-    ("not a PNG", b"\xff\xd8\xff\xe0" + bytes(100), "not a PNG file"),
+    ("data short of the size", with_height(21), "shorter than the header's size"),
+    ("data beyond the size", with_height(19), "longer than the header's size"),
 ]
 
-GOOD_ICON = four_size_icon()
-PNG_256 = png(256, 256, lambda x, y: (x, y, 0, 255))
-
 ICONS = [
-    ("16, 32, 48 and 256", GOOD_ICON, "ok: "),
+    ("16, 32, 48 and 256", ICON, "ok: "),
     ("48 only", ico([(48, bitmap(48, (7, 8, 9)))]),
      "ok: no 16x16, 32x32, 256x256 image: Explorer scales another size"),
-    ("cursor", GOOD_ICON[:2] + b"\2\0" + GOOD_ICON[4:], "this is a cursor file"),
-    ("no image", b"\0\0\1\0\0\0", "holds no image"),
-    ("cut short", GOOD_ICON[:-100], "image 4 (256x256) lies outside the file"),
-    ("entry size differs", ico([(32, bitmap(16, (1, 1, 1)))]), "image 1 (32x32) holds a picture "
-     "of 16x16"),
-    ("bitmap short of its mask", ico([(16, bitmap(16, (1, 1, 1))[:-8])]), "bytes where its bitmap "
-     "needs 1128"),
-    ("damaged PNG image", ico([(256, damaged(PNG_256, 60))]), "image 1 (256x256): chunk "
-     "IDAT at byte 33 is damaged"),
+    ("cursor", ICON[:2] + b"\2\0" + ICON[4:], "this is a cursor file"),
+    ("cut short", ICON[:-100], "image 4 (256x256) lies outside the file"),
+    ("entry size differs", ico([(32, bitmap(16, (1, 1, 1)))]), "(32x32) holds a picture of 16x16"),
+    ("bitmap short", ico([(16, bitmap(16, (1, 1, 1))[:-8])]), "bytes where its bitmap needs 1128"),
+    ("damaged PNG", ico([(256, damaged(PNG_256, 60))]), "image 1 (256x256): chunk IDAT at byte "
+     "33 is damaged"),
 ]
 
 
 class ArtworkCheck(unittest.TestCase):
-    def expect(self, table, fn):
-        for name, data, expected in table:
-            with self.subTest(name):
-                result = check(fn, data)
-                if expected == "ok: ":
-                    self.assertEqual(result, expected)
-                else:
-                    self.assertIn(expected, result)
-
-    def test_banners(self):
-        self.expect(BANNERS, check_banner)
-
-    def test_icons(self):
-        self.expect(ICONS, check_icon)
+    def test_banners_and_icons(self):
+        for fn, table in ((check_banner, BANNERS), (check_icon, ICONS)):
+            for name, data, expected in table:
+                with self.subTest(name):
+                    result = check(fn, data)
+                    if expected == "ok: ":
+                        self.assertEqual(result, expected)
+                    else:
+                        self.assertIn(expected, result)
 
     def test_row_filters_decode_as_imagemagick_decodes_them(self):
-        with tempfile.TemporaryDirectory() as tmp:
-            path = os.path.join(tmp, "logo.png")
-            # ImageMagick's adaptive filtering uses all four row filters for its logo.
-            subprocess.run(["convert", "logo:", "-resize", "300x60!", "-alpha", "set", "-channel",
-                            "A", "-fx", "i==j?0.5:1", "PNG32:" + path], check=True)
-            reference = subprocess.run(["convert", path, "rgba:-"], capture_output=True,
-                                       check=True).stdout
-            with open(path, "rb") as f:
-                data = f.read()
+        # ImageMagick's adaptive filtering uses all four row filters for its logo.
+        data = subprocess.run(["convert", "logo:", "-resize", "300x60!", "-alpha", "set",
+                               "-channel", "A", "-fx", "i==j?0.5:1", "PNG32:-"],
+                              capture_output=True, check=True).stdout
+        reference = subprocess.run(["convert", "png:-", "rgba:-"], input=data,
+                                   capture_output=True, check=True).stdout
         decoded = Png(data)
         raw = zlib.decompress(decoded.idat)
         self.assertEqual({raw[y * (1 + 300 * 4)] for y in range(60)}, {1, 2, 3, 4})

@@ -1,10 +1,7 @@
-"""Pictures made at test time, and the icon group read back from a built program.
-
-png(...) and ico(...) write files in the formats a publisher brings; icon_group(exe) reads the
-program's icon group resource and its images straight from the PE file.
-"""
+"""Pictures made at test time (png, ico), and the icon group read back from a built program."""
 
 import struct
+import subprocess
 import zlib
 
 ADAM7 = ((0, 0, 8, 8), (4, 0, 8, 8), (0, 4, 4, 8), (2, 0, 4, 4), (0, 2, 2, 4), (1, 0, 2, 2),
@@ -54,57 +51,12 @@ def four_size_icon():
                 (256, png(256, 256, lambda x, y: (x, y, 255 - x, 255)))])
 
 
-def icon_file_images(data):
-    """The icon file's directory entries (without their offsets) and images."""
-    count = struct.unpack("<H", data[4:6])[0]
-    out = []
-    for n in range(count):
-        entry = struct.unpack("<BBBBHHII", data[6 + 16 * n:22 + 16 * n])
-        out.append((entry[:7], data[entry[7]:entry[7] + entry[6]]))
-    return out
-
-
-def _resources(exe):
-    """{(type, name or id): bytes} of a PE file's resources (first language of each)."""
-    pe = struct.unpack("<I", exe[0x3C:0x40])[0]
-    sections, optional_size = struct.unpack("<H12xH", exe[pe + 6:pe + 22])
-    optional = pe + 24
-    rsrc_rva = struct.unpack("<I", exe[optional + 112 + 16:optional + 116 + 16])[0]
-    table = optional + optional_size
-    spans = [struct.unpack("<8xIIII", exe[table + 40 * i:table + 40 * i + 24])
-             for i in range(sections)]
-
-    def offset(rva):
-        return next(ptr + rva - va for _, va, size, ptr in spans if va <= rva < va + size)
-
-    base = offset(rsrc_rva)
-
-    def entries(at):
-        named, ids = struct.unpack("<HH", exe[base + at + 12:base + at + 16])
-        for i in range(named + ids):
-            name, target = struct.unpack("<II", exe[base + at + 16 + 8 * i:base + at + 24 + 8 * i])
-            if name & 0x80000000:
-                start = base + (name & 0x7FFFFFFF)
-                length = struct.unpack("<H", exe[start:start + 2])[0]
-                name = exe[start + 2:start + 2 + 2 * length].decode("utf-16-le")
-            yield name, target & 0x7FFFFFFF
-
-    found = {}
-    for kind, names in entries(0):
-        for name, languages in entries(names):
-            _, leaf = next(entries(languages))
-            rva, size = struct.unpack("<II", exe[base + leaf:base + leaf + 8])
-            found[(kind, name)] = exe[offset(rva):offset(rva) + size]
-    return found
-
-
 def icon_group(exe, name="ICON_NAME"):
-    """The group's entries in icon-file form (without offsets) and their RT_ICON images."""
-    found = _resources(exe)
-    group = found[(14, name)]  # RT_GROUP_ICON
-    count = struct.unpack("<H", group[4:6])[0]
-    out = []
-    for n in range(count):
-        entry = struct.unpack("<BBBBHHIH", group[6 + 14 * n:20 + 14 * n])
-        out.append((entry[:7], found[(3, entry[7])]))  # RT_ICON by its id
-    return out
+    """The program's icon group as an icon file, rebuilt from its resources by icoutils."""
+    data = subprocess.run(["wrestool", "-x", "--type=14", "--name=" + name, exe],
+                          capture_output=True, check=True).stdout
+    # wrestool 0.32 pads the file with zeros: it ends where its directory's last image ends.
+    count = struct.unpack("<H", data[4:6])[0]
+    end = max(sum(struct.unpack("<II", data[14 + 16 * n:22 + 16 * n])) for n in range(count))
+    assert not data[end:].strip(b"\0"), "wrestool wrote more than the icon file"
+    return data[:end]
