@@ -3,11 +3,9 @@
 
     branded_test.py WORK URL POST_CLOSE
 
-Built in the tree of release_build's first release, with the same version and names, so only the
-resources and the link are redone. An unusable banner stops a release while it is configured, with
-the reason. The branded program's icon group, rebuilt as an icon file, is the given file byte for
-byte, and on a 1024x768 screen its window shows the largest banner allowed pixel for pixel at the
-top left, with the progress bar under it.
+Built in release_build's first tree with its version and names: only the resources and the link
+are redone. A damaged banner stops a release while it is configured; the branded program's icon
+group is the icon file, and on a 1024x768 screen its window shows the largest banner allowed.
 """
 
 import os
