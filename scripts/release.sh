@@ -4,6 +4,11 @@
 #   bash scripts/release.sh --url https://downloads.example.com/Download/Micro/QuorvelLauncher.exe \
 #       [--version 1.4.2] [--sign-pfx cert.pfx --sign-pass-file pass.txt [--timestamp-url URL]]
 #       [--verify-ca ca.pem] [--build-dir DIR] [--dist DIR] [-DQUORVEL_COMPANY_NAME=... ...]
+#       [--banner banner.png] [--icon app.ico]
+#
+# --banner and --icon brand the program with the publisher's own window picture and icon (default:
+# the placeholders in resources/); both are checked before anything is built (README, "Your banner
+# and icon").
 #
 # Makes, in dist/ (or --dist):
 #   QuorvelSetup.exe         the program: stripped, with a version resource, signed when asked
@@ -27,6 +32,7 @@ verify_ca=/etc/ssl/certs/ca-certificates.crt
 build_dir=$source_dir/build/release
 dist=$source_dir/dist
 defines=()
+artwork=()
 
 fail() {
   echo "release.sh: $*" >&2
@@ -47,6 +53,8 @@ while [ $# -gt 0 ]; do
     --verify-ca) need_value "$1" $#; verify_ca=$2; shift 2 ;;
     --build-dir) need_value "$1" $#; build_dir=$2; shift 2 ;;
     --dist) need_value "$1" $#; dist=$2; shift 2 ;;
+    --banner) need_value "$1" $#; artwork+=("-DQUORVEL_BANNER_PNG=$(realpath -m "$2")"); shift 2 ;;
+    --icon) need_value "$1" $#; artwork+=("-DQUORVEL_ICON=$(realpath -m "$2")"); shift 2 ;;
     -D?*) defines+=("$1"); shift ;;
     -h | --help) sed -n '2,/^set -e/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
     *) fail "unknown argument '$1' (see --help)" ;;
@@ -82,7 +90,7 @@ export CCACHE_BASEDIR=
 
 # --fresh: options left in the cache by an earlier release never carry over into this one.
 cmake --preset release -B "$build_dir" --fresh -DQUORVEL_DOWNLOAD_URL="$url" \
-  -DQUORVEL_VERSION="$version" "${defines[@]}" >/dev/null
+  -DQUORVEL_VERSION="$version" "${artwork[@]}" "${defines[@]}" >/dev/null
 # The build's progress goes to standard error; standard output is the list of what was made.
 cmake --build "$build_dir" --target QuorvelSetup -j "$(nproc)" >&2
 
