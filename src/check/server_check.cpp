@@ -1,11 +1,14 @@
 #include "check/server_check.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <vector>
 
 #include "check/reply_facts.h"
+#include "check/signature_check.h"
 #include "check/tls_client.h"
 #include "check/windows_clients.h"
 #include "download/buffered_stream.h"
@@ -403,6 +406,13 @@ class Checker {
                       ": every download is thrown away and started again, forever");
     }
     if (options_.local_file) compare_with_local_copy();
+    if (!options_.publishers.empty()) {
+      // The unnamed temporary file, by a path osslsigncode can open.
+      const std::string path =
+          "/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(fileno(body_file_.get()));
+      Finding f = check_launcher_signature(path, options_.publishers, options_.ca_file);
+      report_.add(f.severity, std::move(f.requirement), std::move(f.text));
+    }
   }
 
   void judge_body(const GetFacts& facts) {

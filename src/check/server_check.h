@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "check/report.h"
 
@@ -14,6 +15,7 @@ struct CheckOptions {
   std::string url;
   std::optional<std::string> ca_file;     // trusted roots instead of the system's
   std::optional<std::string> local_file;  // the publisher's copy, compared with what is served
+  std::vector<std::string> publishers;    // the served file must be signed by one of these
   int timeout_seconds = 30;               // for each connect, read and write
   bool show_progress = false;             // a progress line on standard error
 };

@@ -38,8 +38,8 @@ struct DownloadJobSetup {
   std::string url;
   Connector connector;
   std::function<Result<DownloadPaths>()> paths;
-  std::span<const std::string_view> publishers;
-  SignatureInspector signatures;
+  std::span<const std::string_view> publishers = {};
+  SignatureInspector signatures = {};
 };
 DownloadJobSetup default_download_job_setup();
 void set_download_job_setup(DownloadJobSetup setup);  // for jobs and deletions started afterwards

@@ -33,12 +33,11 @@ bool among(std::span<const uint32_t> codes, uint32_t code) {
 
 std::string trust_problem(int32_t result) {
   const auto code = static_cast<uint32_t>(result);
-  std::string reason = among(NO_SIGNATURE_CODES, code) ? "no signature"
-                       : among(DIGEST_CODES, code)     ? "digest mismatch"
-                       : among(UNTRUSTED_CODES, code)  ? "untrusted chain"
-                       : code == EXPIRED_CODE          ? "expired without a timestamp"
-                                                       : "signature rejected";
-  return reason + " (" + error_text(Error::os(result)) + ")";
+  if (among(NO_SIGNATURE_CODES, code)) return "no signature";
+  if (among(DIGEST_CODES, code)) return "digest mismatch";
+  if (among(UNTRUSTED_CODES, code)) return "untrusted chain";
+  if (code == EXPIRED_CODE) return "expired without a timestamp";
+  return "signature rejected (" + error_text(Error::os(result)) + ")";
 }
 
 }  // namespace
