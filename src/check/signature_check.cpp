@@ -61,7 +61,7 @@ std::string failure_reason(const std::string& output) {
   if (output.find("No signature found") != std::string::npos) return "no signature";
   if (output.find("MISMATCH") != std::string::npos) return "digest mismatch";
   if (output.find("certificate has expired") != std::string::npos)
-    return "expired without a (valid) timestamp";
+    return "expired without a timestamp";
   if (output.find("purpose") != std::string::npos)
     return "untrusted chain (the certificate is not for code signing)";
   const size_t error = output.find("Error: ");

@@ -3,12 +3,14 @@ publisher names: with them, only a launcher signed by a named publisher through 
 trusts is installed; without them, whatever matches its checksum is, as before.
 
 Environment as for e2e_test.py, plus QUORVEL_SIGNED_EXE: the program built with the publishers
-"Quorvel Test Publisher" and "Quorvel Test Publisher 2".
+"Quorvel Test Publisher" and "Quorvel Test Publisher 2", and QUORVEL_CHECK: the host build's
+quorvel-check, which must judge each served launcher as that program does.
 """
 
 import datetime
 import os
 import shutil
+import subprocess
 import sys
 import tempfile
 import time
@@ -21,6 +23,8 @@ sys.path.insert(0, os.path.join(harness.SOURCE_DIR, "tests", "support"))
 from code_signing import SigningMaterial, TimestampAuthority  # noqa: E402
 
 SIGNED_EXE = os.environ.get("QUORVEL_SIGNED_EXE", "")
+CHECK = os.environ.get("QUORVEL_CHECK", "")
+PUBLISHERS = ["Quorvel Test Publisher", "Quorvel Test Publisher 2"]
 FAILED = "启动器签名检查失败 / launcher signature check failed: "
 EXPIRY_SECONDS = 4  # the expiring certificate signs at once and has expired when it is served
 
@@ -116,14 +120,28 @@ class Signatures(EndToEnd):
 
     def test_without_publishers_any_launcher_with_its_checksum_is_installed(self):
         srv = self.server(self.table[0][1], self.crc[self.table[0][0]]).start()
-        for name, data, _ in self.table:
+        for name, data, why in self.table:
             with self.subTest(name):
                 PREFIX.clean()
                 self.serve(srv, (name, data))
+                line = self.check_signature(srv)
+                expected = "FAIL      launcher signature: " + why if why else "ok        "
+                self.assertTrue(line.startswith(expected), line)
                 run = self.run_exe(EXE)
                 self.assertEqual(self.finish(run), 0, run.transcript())
                 self.assertEqual(run.err(), [])
                 self.assert_installed(data)
+
+    def check_signature(self, srv):
+        """quorvel-check's signature line."""
+        self.assertTrue(os.access(CHECK, os.X_OK), f"no quorvel-check at {CHECK!r}")
+        args = [CHECK, "--ca-file", os.path.join(PREFIX.ca_dir, "ca.pem"), "--timeout", "10"]
+        for name in PUBLISHERS:
+            args += ["--launcher-publisher", name]
+        out = subprocess.run(args + [srv.url], capture_output=True, text=True, timeout=60).stdout
+        lines = [line for line in out.splitlines() if "launcher signature:" in line]
+        self.assertEqual(len(lines), 1, out)
+        return lines[0]
 
     def serve(self, srv, row):
         srv.replace_payload(row[1], self.crc[row[0]])
