@@ -43,12 +43,6 @@ Error last_error() {
   return Error::os(static_cast<int32_t>(GetLastError()));
 }
 
-template <typename Function>
-bool find(HMODULE module, const char* name, Function& function) {
-  function = library_function<Function>(module, name);
-  return function != nullptr;
-}
-
 Result<SignatureFunctions> load_functions() {
   if (auto tls = load_security_functions(); !tls) return tls.take_error();  // the handle owners
   auto wintrust = load_system_library(L"wintrust.dll");
@@ -57,18 +51,19 @@ Result<SignatureFunctions> load_functions() {
   if (!crypt32) return crypt32.take_error();
   SignatureFunctions f;
   const HMODULE c = *crypt32;
-  if (!find(*wintrust, "WinVerifyTrust", f.WinVerifyTrust) ||
-      !find(c, "CryptQueryObject", f.CryptQueryObject) ||
-      !find(c, "CryptMsgOpenToDecode", f.CryptMsgOpenToDecode) ||
-      !find(c, "CryptMsgUpdate", f.CryptMsgUpdate) ||
-      !find(c, "CryptMsgGetParam", f.CryptMsgGetParam) ||
-      !find(c, "CryptMsgControl", f.CryptMsgControl) ||
-      !find(c, "CryptMsgClose", f.CryptMsgClose) ||
-      !find(c, "CertFindCertificateInStore", f.CertFindCertificateInStore) ||
-      !find(c, "CertGetNameStringW", f.CertGetNameStringW) ||
-      !find(c, "CryptHashCertificate2", f.CryptHashCertificate2)) {
+  if (!find_library_function(*wintrust, "WinVerifyTrust", f.WinVerifyTrust) ||
+      !find_library_function(c, "CryptQueryObject", f.CryptQueryObject) ||
+      !find_library_function(c, "CryptMsgOpenToDecode", f.CryptMsgOpenToDecode) ||
+      !find_library_function(c, "CryptMsgUpdate", f.CryptMsgUpdate) ||
+      !find_library_function(c, "CryptMsgGetParam", f.CryptMsgGetParam) ||
+      !find_library_function(c, "CryptMsgControl", f.CryptMsgControl) ||
+      !find_library_function(c, "CryptMsgClose", f.CryptMsgClose) ||
+      !find_library_function(c, "CertFindCertificateInStore", f.CertFindCertificateInStore) ||
+      !find_library_function(c, "CertGetNameStringW", f.CertGetNameStringW)) {
     return last_error();
   }
+  // Without it no timestamp can be matched to its signature, and signatures count as untimestamped.
+  find_library_function(c, "CryptHashCertificate2", f.CryptHashCertificate2);
   return f;
 }
 
@@ -177,8 +172,8 @@ std::optional<FILETIME> countersigned_time(const CMSG_SIGNER_INFO& signer) {
     if (std::string_view(attr.pszObjId) == RFC3161_COUNTERSIGNATURE && attr.cValue == 1)
       token = &attr;
   }
-  if (token == nullptr) return std::nullopt;
   const SignatureFunctions& f = *functions();
+  if (token == nullptr || f.CryptHashCertificate2 == nullptr) return std::nullopt;
   CryptMessage message(f.CryptMsgOpenToDecode(ENCODING, 0, 0, 0, nullptr, nullptr));
   if (!message.get() ||
       !f.CryptMsgUpdate(message.get(), token->rgValue[0].pbData, token->rgValue[0].cbData, TRUE))

@@ -69,10 +69,6 @@ class CapturedLines {
     std::lock_guard lock(mutex_);
     return lines_;
   }
-  void clear() {
-    std::lock_guard lock(mutex_);
-    lines_.clear();
-  }
   std::vector<std::string> on(OutputStream stream) const {
     std::vector<std::string> result;
     for (const Line& line : lines()) {

@@ -2,14 +2,12 @@
 publisher names: with them, only a launcher signed by a named publisher through a chain the prefix
 trusts is installed; without them, whatever matches its checksum is, as before.
 
-Environment as for e2e_test.py, plus QUORVEL_SIGNED_EXE: the program built with the publishers
-"Quorvel Test Publisher" and "Quorvel Test Publisher 2", and QUORVEL_CHECK: the host build's
-quorvel-check, which must judge each served launcher as that program does.
+Environment as for e2e_test.py, plus QUORVEL_SIGNED_EXE (the program built with PUBLISHERS) and
+QUORVEL_CHECK (the host build's quorvel-check, which must judge each launcher as that program does).
 """
 
 import datetime
 import os
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -25,56 +23,52 @@ from code_signing import SigningMaterial, TimestampAuthority  # noqa: E402
 SIGNED_EXE = os.environ.get("QUORVEL_SIGNED_EXE", "")
 CHECK = os.environ.get("QUORVEL_CHECK", "")
 PUBLISHERS = ["Quorvel Test Publisher", "Quorvel Test Publisher 2"]
-FAILED = "启动器签名检查失败 / launcher signature check failed: "
-EXPIRY_SECONDS = 4  # the expiring certificate signs at once and has expired when it is served
+REFUSED = "启动器签名检查失败 / launcher signature check failed: "
 
 
 def make_table(work):
-    """[(name, bytes, why the program built with publishers refuses it, or None)]."""
-    material = SigningMaterial(os.path.join(work, "certs"), PREFIX.ca_dir)
-    expires = datetime.datetime.utcnow() + datetime.timedelta(seconds=EXPIRY_SECONDS)
-    expiring = material.issue("expiring", "Quorvel Test Publisher", not_after=expires)[0]
+    """[(name, bytes, CRC-64, why the program built with publishers refuses it, or None)]."""
+    material = SigningMaterial(work, PREFIX.ca_dir)
+    # Signs at once and has expired when it is served.
+    expires = datetime.datetime.utcnow() + datetime.timedelta(seconds=3)
+    expiring = material.issue("expiring", PUBLISHERS[0], not_after=expires)
     tsa = TimestampAuthority(material)
-    try:
-        def signed(name, cert, timestamp=False):
-            path = os.path.join(work, name + ".exe")
-            material.sign(FAKE_SETUP, path, cert, tsa.url if timestamp else None)
-            return read(path)
 
-        expired_ts = signed("expired-ts", expiring, timestamp=True)
-        expired = signed("expired", expiring)
-    finally:
-        tsa.stop()
-    renewed = material.issue("renewed", "Quorvel Test Publisher 2")[0]
-    other = material.issue("other", "Someone Else")[0]
-    untrusted = material.issue("untrusted", "Quorvel Test Publisher", issuer="unknown-ca")[0]
-    changed = bytearray(signed("changed", renewed))
+    def signed(cert, timestamp=False):
+        path = os.path.join(work, "signed.exe")
+        material.sign(FAKE_SETUP, path, cert, tsa.url if timestamp else None)
+        data = read(path)
+        os.remove(path)
+        return data
+
+    expired_ts, expired = signed(expiring, timestamp=True), signed(expiring)
+    tsa.stop()
+    renewed = signed(material.issue("renewed", PUBLISHERS[1]))
+    changed = bytearray(renewed)
     changed[len(changed) // 2] ^= 0x01  # in the code, after signing
-    while datetime.datetime.utcnow() <= expires:
-        time.sleep(0.2)
-    return [
+    rows = [
         ("unsigned", read(FAKE_SETUP), "no signature"),
         ("one byte changed after signing", bytes(changed), "digest mismatch"),
-        ("another name under the same CA", signed("other", other),
+        ("another name under the same CA", signed(material.issue("other", "Someone Else")),
          'wrong publisher: signed by "Someone Else"'),
-        ("a configured name under an untrusted CA", signed("untrusted", untrusted),
+        ("a configured name under an untrusted CA",
+         signed(material.issue("untrusted", PUBLISHERS[0], issuer="unknown-ca")),
          "untrusted chain"),
         ("expired, no timestamp", expired, "expired without a timestamp"),
         ("expired, timestamped while valid", expired_ts, None),
-        ("a configured name under the trusted CA", signed("renewed", renewed), None),
+        ("a configured name under the trusted CA", renewed, None),
     ]
+    while datetime.datetime.utcnow() <= expires:
+        time.sleep(0.2)
+    return [(name, data, crc64_of_data(data), why) for name, data, why in rows]
 
 
 class Signatures(EndToEnd):
     @classmethod
     def setUpClass(cls):
-        cls.work = tempfile.mkdtemp(prefix="quorvel-signatures-")
-        cls.table = make_table(cls.work)
-        cls.crc = {name: crc64_of_data(data) for name, data, _ in cls.table}
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.work, ignore_errors=True)
+        work = tempfile.TemporaryDirectory(prefix="quorvel-signatures-")
+        cls.addClassCleanup(work.cleanup)
+        cls.table = make_table(work.name)
 
     def run_exe(self, exe):
         run = harness.Run(exe, PREFIX)
@@ -82,58 +76,52 @@ class Signatures(EndToEnd):
         return run
 
     def test_with_publishers_only_their_signed_launcher_is_installed(self):
-        refused = [(name, data, why) for name, data, why in self.table if why]
-        accepted = [(name, data) for name, data, why in self.table if not why]
-        served = refused + accepted[:1]
-        srv = self.server(served[0][1], self.crc[served[0][0]]).start()
+        refused = [row for row in self.table if row[3]]
+        accepted = [row for row in self.table if not row[3]]
+        srv = self.server(refused[0][1], refused[0][2]).start()
         run = self.run_exe(SIGNED_EXE)
-        # Each refused launcher is served in turn to the same run, which retries after its pause;
-        # the next one goes up as soon as the program has refused the last.
-        for i, (name, _, why) in enumerate(refused):
+        # One run gets each refused launcher in turn, retrying after each pause; the next one goes
+        # up as soon as the last was refused, the first accepted one last.
+        for i, (name, _, _, why) in enumerate(refused):
             with self.subTest(name):
                 deadline = time.monotonic() + 30
-                while time.monotonic() < deadline and len(self.failures(run)) <= i:
+                while time.monotonic() < deadline and len(self.refusals(run)) <= i:
                     time.sleep(0.05)
-                self.serve(srv, served[i + 1])
-                lines = self.failures(run)
-                self.assertEqual(len(lines), i + 1, run.transcript())
-                self.assertEqual(lines[i], FAILED + why, run.transcript())
-                # Never copied or started; deleted within the pause.
-                time.sleep(0.5)
+                srv.replace_payload(*(refused + accepted)[i + 1][1:3])
+                self.assertEqual(self.refusals(run)[i:], [REFUSED + why], run.transcript())
+                time.sleep(0.5)  # deleted within the pause, never copied or started
                 self.assertFalse(os.path.exists(PREFIX.temp("QuorvelLauncher.bin")))
                 self.assert_nothing_installed()
-        self.assertNotIn("下载成功", run.out())
-        at = [run.when(line) for line in self.failures(run)]
+        at = [run.when(line) for line in self.refusals(run)]
         self.assertTrue(all(b - a >= 3 for a, b in zip(at, at[1:])), run.transcript())
 
-        for i, (name, data) in enumerate(accepted):
+        for i, (name, data, crc, _) in enumerate(accepted):
             with self.subTest(name):
-                refusals = len(self.failures(run)) if i == 0 else 0
                 if i:
                     PREFIX.clean()
-                    self.serve(srv, accepted[i])
+                    srv.replace_payload(data, crc)
                     run = self.run_exe(SIGNED_EXE)
                 self.assertEqual(self.finish(run), 0, run.transcript())
+                self.assertEqual(len(self.refusals(run)), 0 if i else len(refused))
                 self.assertIn("下载成功", run.out())
-                self.assertEqual(len(self.failures(run)), refusals, run.transcript())
                 self.assert_installed(data)
 
     def test_without_publishers_any_launcher_with_its_checksum_is_installed(self):
-        srv = self.server(self.table[0][1], self.crc[self.table[0][0]]).start()
-        for name, data, why in self.table:
+        srv = self.server(self.table[0][1], self.table[0][2]).start()
+        for name, data, crc, why in self.table:
             with self.subTest(name):
                 PREFIX.clean()
-                self.serve(srv, (name, data))
+                srv.replace_payload(data, crc)
                 line = self.check_signature(srv)
-                expected = "FAIL      launcher signature: " + why if why else "ok        "
-                self.assertTrue(line.startswith(expected), line)
+                self.assertTrue(line.startswith("FAIL      launcher signature: " + why if why
+                                                else "ok        launcher signature: "), line)
                 run = self.run_exe(EXE)
                 self.assertEqual(self.finish(run), 0, run.transcript())
                 self.assertEqual(run.err(), [])
                 self.assert_installed(data)
 
     def check_signature(self, srv):
-        """quorvel-check's signature line."""
+        """quorvel-check's signature line for the served launcher."""
         self.assertTrue(os.access(CHECK, os.X_OK), f"no quorvel-check at {CHECK!r}")
         args = [CHECK, "--ca-file", os.path.join(PREFIX.ca_dir, "ca.pem"), "--timeout", "10"]
         for name in PUBLISHERS:
@@ -143,12 +131,9 @@ class Signatures(EndToEnd):
         self.assertEqual(len(lines), 1, out)
         return lines[0]
 
-    def serve(self, srv, row):
-        srv.replace_payload(row[1], self.crc[row[0]])
-
     @staticmethod
-    def failures(run):
-        return [line for line in run.err() if line.startswith(FAILED)]
+    def refusals(run):
+        return [line for line in run.err() if line.startswith(REFUSED)]
 
 
 if __name__ == "__main__":
