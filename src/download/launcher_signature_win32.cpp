@@ -215,7 +215,10 @@ std::string common_name(PCCERT_CONTEXT cert) {
 }
 
 int32_t verify_trust(const std::string& path) {
-  if (!functions()) return functions().error().code();
+  if (!functions()) {  // never 0, which would mean a sound signature
+    const int32_t code = functions().error().code();
+    return code != 0 ? code : static_cast<int32_t>(TRUST_E_PROVIDER_UNKNOWN);
+  }
   auto wide = utf8_to_utf16(path);
   if (!wide) return static_cast<int32_t>(TRUST_E_SUBJECT_FORM_UNKNOWN);
   WINTRUST_FILE_INFO file = {};
