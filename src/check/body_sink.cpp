@@ -1,6 +1,7 @@
 #include "check/body_sink.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -91,6 +92,22 @@ void LocalCopySink::take(std::span<const uint8_t> piece) {
 LocalCopyFacts LocalCopySink::finish() {
   if (!settled_) facts_.local_longer = std::fgetc(file_.get()) != EOF;
   return facts_;
+}
+
+Result<std::unique_ptr<FileCopySink>> FileCopySink::make() {
+  std::FILE* file = std::tmpfile();
+  if (!file) return Error::os(errno);
+  return std::unique_ptr<FileCopySink>(new FileCopySink(file));
+}
+
+void FileCopySink::take(std::span<const uint8_t> piece) {
+  std::fwrite(piece.data(), 1, piece.size(), file_.get());
+}
+
+std::string FileCopySink::path() {
+  std::fflush(file_.get());
+  // By the process id, not "self": the tool that opens it is another process.
+  return "/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(fileno(file_.get()));
 }
 
 ProgressSink::~ProgressSink() {

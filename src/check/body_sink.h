@@ -85,6 +85,23 @@ class LocalCopySink : public BodySink {
   bool settled_ = false;  // a difference or the local end was found
 };
 
+// Keeps the body in an unnamed temporary file, for a tool that reads it by path.
+class FileCopySink : public BodySink {
+ public:
+  static Result<std::unique_ptr<FileCopySink>> make();
+  void take(std::span<const uint8_t> piece) override;
+  // The copy's path while this sink lives; flushed first.
+  std::string path();
+
+ private:
+  struct Close {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  explicit FileCopySink(std::FILE* file) : file_(file) {}
+
+  std::unique_ptr<std::FILE, Close> file_;
+};
+
 // A line on a terminal that follows the body.
 class ProgressSink : public BodySink {
  public:

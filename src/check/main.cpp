@@ -1,4 +1,5 @@
-// quorvel-check [--ca-file PEM] [--file LOCAL_COPY] [--timeout SECONDS] [--deadline SECONDS] URL
+// quorvel-check [--ca-file PEM] [--file LOCAL_COPY] [--launcher-publisher NAME]...
+//               [--timeout SECONDS] [--deadline SECONDS] URL
 // Tells a publisher whether the server behind URL serves the bootstrapper: one line per
 // requirement, then a verdict. Exit status 0 every requirement met; 1 some players can never
 // complete a download; 2 downloads complete but degrade; 3 unreachable or bad arguments (checked
@@ -17,11 +18,14 @@
 namespace {
 
 constexpr const char* USAGE =
-    "usage: quorvel-check [--ca-file PEM] [--file LOCAL_COPY] [--timeout SECONDS]\n"
-    "                     [--deadline SECONDS] URL\n"
+    "usage: quorvel-check [--ca-file PEM] [--file LOCAL_COPY] [--launcher-publisher NAME]...\n"
+    "                     [--timeout SECONDS] [--deadline SECONDS] URL\n"
     "  Checks that URL serves the bootstrapper as players' Windows machines will fetch it.\n"
     "  --ca-file PEM      trust only these root certificates (default: the system's)\n"
     "  --file LOCAL_COPY  also compare the served bytes with this file\n"
+    "  --launcher-publisher NAME\n"
+    "                     the served file must be signed by NAME (repeat for each name the\n"
+    "                     program was built with: QUORVEL_LAUNCHER_PUBLISHERS)\n"
     "  --timeout SECONDS  longest wait for the server at any step (default 30)\n"
     "  --deadline SECONDS longest run of the whole check (default 120); what it has not\n"
     "                     reached by then is reported as left unchecked\n"
@@ -54,13 +58,17 @@ int main(int argc, char** argv) {
     if (arg == "-h" || arg == "--help") {
       std::fputs(USAGE, stdout);
       return 0;
-    } else if (arg == "--ca-file" || arg == "--file" || arg == "--timeout" || arg == "--deadline") {
+    } else if (arg == "--ca-file" || arg == "--file" || arg == "--timeout" || arg == "--deadline" ||
+               arg == "--launcher-publisher") {
       if (i + 1 >= argc) return usage_error(arg + " needs a value");
       const char* v = argv[++i];
       if (arg == "--ca-file") {
         options.ca_file = v;
       } else if (arg == "--file") {
         options.local_file = v;
+      } else if (arg == "--launcher-publisher") {
+        if (*v == '\0') return usage_error("--launcher-publisher needs a non-empty name");
+        options.publishers.push_back(v);
       } else if (auto value = seconds(v)) {
         (arg == "--timeout" ? options.each_wait : options.whole_run) = *value;
       } else {

@@ -5,6 +5,7 @@
 #include "check/body_sink.h"
 #include "check/fetch.h"
 #include "check/judge.h"
+#include "check/signature_check.h"
 #include "check/tls_client.h"
 #include "download/url_rules.h"
 
@@ -91,6 +92,17 @@ class Run {
         sinks.push_back(local.get());
       }
     }
+    // The signature is read from a file: a copy of the body, only of an announced length.
+    std::unique_ptr<FileCopySink> copy;
+    if (!options_.publishers.empty() && announced.length) {
+      if (auto made = FileCopySink::make()) {
+        copy = std::move(*made);
+        sinks.push_back(copy.get());
+      } else {
+        add({{Severity::Fail, "launcher signature",
+              "not checked: no temporary copy: " + error_text(made.error())}});
+      }
+    }
     std::optional<ProgressSink> progress;
     if (options_.show_progress) sinks.push_back(&progress.emplace(stderr, announced.length));
     FanOut body(sinks);
@@ -108,6 +120,11 @@ class Run {
                            checksum.front().severity == Severity::Ok));
     } else if (options_.local_file) {
       add({{Severity::Unchecked, "local copy", "not compared: no whole body"}});
+    }
+    if (copy && ended && checksum.front().severity == Severity::Ok) {
+      add({check_launcher_signature(copy->path(), options_.publishers, options_.ca_file)});
+    } else if (!options_.publishers.empty()) {
+      add({{Severity::Unchecked, "launcher signature", "not checked: no whole file"}});
     }
     return get;
   }

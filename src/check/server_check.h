@@ -6,6 +6,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "check/report.h"
 
@@ -18,6 +19,7 @@ struct CheckOptions {
   std::chrono::seconds each_wait{30};     // for each connect, read and write
   std::chrono::seconds whole_run{120};    // for everything
   int head_requests = 4;                  // HEADs on fresh connections, compared
+  std::vector<std::string> publishers;    // the served file must be signed by one of these
   bool show_progress = false;             // a progress line on standard error
 };
 
