@@ -1,4 +1,4 @@
-// Owners of the kernel handles the install step and the launch open.
+// Owners of kernel handles (files, processes, mutexes, tokens) and of directory listings.
 #pragma once
 
 #include <windows.h>
