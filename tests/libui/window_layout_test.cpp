@@ -97,7 +97,10 @@ TEST_F(WindowTest, NewWindowHasTheRequestedClientSizeAndStartsHidden) {
   GetWindowTextW(hwnd, title, 32);
   EXPECT_STREQ(title, L"Downloader");
   EXPECT_TRUE(GetWindowLongPtrW(hwnd, GWL_STYLE) & WS_CAPTION);
+  EXPECT_EQ(reinterpret_cast<HWND>(uiWindowFindToplevel("Downloader")), hwnd);
+  EXPECT_EQ(uiWindowFindToplevel("Downloader 2"), 0u);
   uiControlDestroy(uiControl(w));
+  EXPECT_EQ(uiWindowFindToplevel("Downloader"), 0u);
 }
 
 TEST_F(WindowTest, VerticalBoxGivesTheBarItsMinimumHeightAndTheAreaTheRest) {
