@@ -1,6 +1,13 @@
-// The system calls whose answers differ between Windows versions, and between Windows and Wine,
-// called through one table. The program never changes it; tests put their own function in place of
-// one entry to take the branches that only some systems take, and put the original back.
+// The program's one registry of replaceable system calls. Where a function's signature is fixed
+// (its callers cannot hand it an interface), the Win32 calls whose answers differ between Windows
+// versions, and between Windows and Wine, go through this table, so that tests reach the branches
+// only some systems take. Every call of these functions in the modules that handle such answers
+// goes through it: the temporary folder (GetTempPath2W looked up), the TLS credentials
+// (RtlGetVersion looked up), error texts, file opening in the download, file deletion.
+// The program never changes the table; tests replace an entry only with test::SystemCallSwap
+// (tests/support/system_call_swap.h), which puts the original back when its scope ends.
+// Code that can take its system as a parameter does so instead (connect_tcp's Resolver, the
+// download job's Connector).
 #pragma once
 
 #include <windows.h>

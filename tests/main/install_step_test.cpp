@@ -8,8 +8,8 @@
 
 #include "runtime/error.h"
 #include "runtime/paths.h"
-#include "runtime/system_calls.h"
 #include "scratch_directory.h"
+#include "support/system_call_swap.h"
 
 namespace quorvel::testing {
 namespace {
@@ -179,28 +179,17 @@ TEST_F(InstallStepTest, FailedCopyStillPreparesTheDirectoryAndTriesTheStart) {
   EXPECT_FALSE(read_file(setup_).has_value());
 }
 
-DWORD WINAPI failing_get_temp_path(DWORD, LPWSTR) {
-  SetLastError(ERROR_ACCESS_DENIED);
-  return 0;
-}
-FARPROC WINAPI kernel32_failing_temp_path(HMODULE module, LPCSTR name) {
-  if (std::string(name) == "GetTempPath2W") {
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&failing_get_temp_path));
-  }
-  return GetProcAddress(module, name);
-}
-
 TEST_F(InstallStepTest, WithoutATemporaryFolderNothingIsCopiedOrStartedInTheCurrentDirectory) {
   put_download();
   wchar_t previous[MAX_PATH];
   ASSERT_NE(GetCurrentDirectoryW(MAX_PATH, previous), 0u);
   ASSERT_TRUE(SetCurrentDirectoryW(temp_.c_str()));  // where relative names would land
-  const SystemCalls saved = system_calls();
-  system_calls().get_proc_address = kernel32_failing_temp_path;
-  forget_temp_path_choice_for_testing();
-  const Lines lines = run();
-  system_calls() = saved;
-  forget_temp_path_choice_for_testing();
+  Lines lines;
+  {
+    test::SystemCallSwap swap(&SystemCalls::get_proc_address,
+                              &test::kernel32_with_failing_get_temp_path2);
+    lines = run();
+  }
   SetCurrentDirectoryW(previous);
   EXPECT_EQ(lines,
             (Lines{err("Failed to copy file: " + text_of(ERROR_ACCESS_DENIED)),

@@ -13,8 +13,8 @@
 #include "net/sspi.h"
 #include "net/sspi_handles.h"
 #include "net/tcp_connection.h"
-#include "runtime/system_calls.h"
 #include "runtime/task.h"
+#include "support/system_call_swap.h"
 
 namespace quorvel {
 namespace {
@@ -216,7 +216,6 @@ class ScriptedSchannel : public ::testing::Test {
     ASSERT_TRUE(real) << error_text(real.error());
     real_sspi_ = *real;
     real_crypt32_ = crypt32();
-    saved_calls_ = system_calls();
     table_ = *real_sspi_;
     table_.AcquireCredentialsHandleW = scripted::acquire;
     table_.FreeCredentialsHandle = reinterpret_cast<FREE_CREDENTIALS_HANDLE_FN>(scripted::done);
@@ -234,13 +233,11 @@ class ScriptedSchannel : public ::testing::Test {
     c.CertFreeCertificateChain = scripted::free_chain;
     c.CertVerifyCertificateChainPolicy = scripted::verify_policy;
     replace_security_functions_for_testing(&table_, c);
-    system_calls().get_proc_address = scripted::get_proc_address;
     scripted::certificate = 0;
     scripted::version = {10, 0, 19045};
   }
   void TearDown() override {
     if (real_sspi_ != nullptr) replace_security_functions_for_testing(real_sspi_, real_crypt32_);
-    system_calls() = saved_calls_;
   }
 
   // A handshake with the scripted Schannel over a loopback connection whose server has already
@@ -262,7 +259,8 @@ class ScriptedSchannel : public ::testing::Test {
 
   const SecurityFunctionTableW* real_sspi_ = nullptr;
   CertificateFunctions real_crypt32_{};
-  SystemCalls saved_calls_;
+  test::SystemCallSwap<decltype(&::GetProcAddress)> version_lookup_{&SystemCalls::get_proc_address,
+                                                                    &scripted::get_proc_address};
   SecurityFunctionTableW table_{};
   UniqueSocket server_;
 };
