@@ -35,19 +35,8 @@ std::string current_thread_name() {
   return name;
 }
 
-TestSocket& TestSocket::operator=(TestSocket&& other) noexcept {
-  if (this != &other) {
-    close();
-    s_ = std::exchange(other.s_, INVALID);
-  }
-  return *this;
-}
-TestSocket::~TestSocket() {
-  close();
-}
-void TestSocket::close() {
-  if (s_ != INVALID) ::close(static_cast<int>(s_));
-  s_ = INVALID;
+void close_socket(NativeSocket s) {
+  ::close(static_cast<int>(s));
 }
 
 namespace {

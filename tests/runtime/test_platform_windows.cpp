@@ -75,19 +75,8 @@ std::string current_thread_name() {
   return description_of(GetCurrentThread());
 }
 
-TestSocket& TestSocket::operator=(TestSocket&& other) noexcept {
-  if (this != &other) {
-    close();
-    s_ = std::exchange(other.s_, INVALID);
-  }
-  return *this;
-}
-TestSocket::~TestSocket() {
-  close();
-}
-void TestSocket::close() {
-  if (s_ != INVALID) closesocket(static_cast<SOCKET>(s_));
-  s_ = INVALID;
+void close_socket(NativeSocket s) {
+  closesocket(static_cast<SOCKET>(s));
 }
 
 std::pair<TestSocket, TestSocket> tcp_pair() {
