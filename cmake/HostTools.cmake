@@ -22,10 +22,8 @@ function(quorvel_host_tool name)
   endforeach()
   if(stale)
     file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/host-tools)
-    # download_url.cpp defines DOWNLOAD_URL, which no tool uses.
     execute_process(
-      COMMAND ${QUORVEL_HOST_CXX} -std=c++20 -O2 -I${src} "-DQUORVEL_DOWNLOAD_URL=\"\"" ${ARGN}
-        -o ${tool}
+      COMMAND ${QUORVEL_HOST_CXX} -std=c++20 -O2 -I${src} ${ARGN} -o ${tool}
       RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
     if(NOT rc EQUAL 0)
       file(REMOVE ${tool})
