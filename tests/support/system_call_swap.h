@@ -4,8 +4,7 @@
 // several tests share are here too, one copy each.
 #pragma once
 
-#include <windows.h>
-
+#include <atomic>
 #include <string_view>
 
 #include "runtime/system_calls.h"
@@ -17,17 +16,21 @@ class SystemCallSwap {
  public:
   SystemCallSwap(Fn SystemCalls::*entry, Fn stand_in)
       : entry_(entry), saved_(system_calls().*entry) {
-    system_calls().*entry_ = stand_in;
+    set(stand_in);
   }
   SystemCallSwap(const SystemCallSwap&) = delete;
   SystemCallSwap& operator=(const SystemCallSwap&) = delete;
-  ~SystemCallSwap() { system_calls().*entry_ = saved_; }
+  ~SystemCallSwap() { set(saved_); }
 
  private:
+  // Atomic, since runtime threads may read an entry (create_thread) while a test swaps it.
+  void set(Fn fn) { std::atomic_ref(system_calls().*entry_).store(fn); }
+
   Fn SystemCalls::*entry_;
   Fn saved_;
 };
 
+#ifdef _WIN32
 // kernel32 as on a system whose GetTempPath2W exists and fails with access denied: the program
 // must then have no temporary folder rather than fall back to the current directory.
 inline DWORD WINAPI failing_get_temp_path2(DWORD, LPWSTR) {
@@ -40,5 +43,6 @@ inline FARPROC WINAPI kernel32_with_failing_get_temp_path2(HMODULE module, LPCST
   }
   return GetProcAddress(module, name);
 }
+#endif
 
 }  // namespace quorvel::test
