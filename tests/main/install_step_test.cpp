@@ -12,6 +12,7 @@
 #include "runtime/error.h"
 #include "runtime/paths.h"
 #include "scratch_directory.h"
+#include "support/captured_lines.h"
 #include "support/system_call_swap.h"
 
 namespace quorvel::testing {
@@ -67,12 +68,13 @@ class InstallStepTest : public ::testing::Test {
   std::wstring in_game(std::wstring_view name) const { return game_ + L"\\" + std::wstring(name); }
 
   Lines run() {
-    OutputCapture capture;
+    test::CapturedLines capture;
     run_install_step();
-    for (const Line& line : capture.lines) {
+    const Lines lines = capture.lines();
+    for (const Line& line : lines) {
       if (line == out(STARTED)) started_ = true;
     }
-    return capture.lines;
+    return lines;
   }
 
   // The setup executable was started with its quoted path as the whole command line.

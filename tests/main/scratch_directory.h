@@ -54,12 +54,4 @@ void remove_link(const std::wstring& link);
 
 using Line = std::pair<OutputStream, std::string>;
 
-// Collects every printed line while it lives.
-class OutputCapture {
- public:
-  OutputCapture();
-  ~OutputCapture();
-  std::vector<Line> lines;
-};
-
 }  // namespace quorvel::testing
