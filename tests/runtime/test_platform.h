@@ -14,7 +14,11 @@ namespace quorvel::test {
 std::vector<std::string> thread_names();  // every thread of this process
 std::string current_thread_name();
 
-void close_socket(NativeSocket s);  // closesocket or close
+// What differs between Winsock and POSIX sockets; the helpers below are written once on top.
+void start_sockets();  // WSAStartup once
+void close_socket(NativeSocket s);
+void set_nonblocking(NativeSocket s);
+int last_socket_error();  // WSAGetLastError() or errno
 
 // A socket closed by its destructor.
 class TestSocket {
