@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "../../libui/windows/uipriv_windows.hpp"
+#include "support/toolkit_test.h"
 
 #include <shlwapi.h>
 #include <wctype.h>
@@ -35,15 +36,7 @@ void pump() {
 
 void draw_nothing(uiAreaHandler*, uiArea*, uiAreaDrawParams*) {}
 
-class WindowTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    uiInitOptions options = {};
-    options.Size = 8;
-    const char* err = uiInit(&options);
-    ASSERT_EQ(err, nullptr) << err;
-  }
-};
+class WindowTest : public quorvel::test::ToolkitTest {};
 
 TEST_F(WindowTest, EveryWindowClassCarriesTheProgramIcon) {
   HICON program_icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), L"ICON_NAME",
