@@ -90,10 +90,16 @@ TEST_F(WindowTest, NewWindowHasTheRequestedClientSizeAndStartsHidden) {
   GetWindowTextW(hwnd, title, 32);
   EXPECT_STREQ(title, L"Downloader");
   EXPECT_TRUE(GetWindowLongPtrW(hwnd, GWL_STYLE) & WS_CAPTION);
-  EXPECT_EQ(reinterpret_cast<HWND>(uiWindowFindToplevel("Downloader")), hwnd);
-  EXPECT_EQ(uiWindowFindToplevel("Downloader 2"), 0u);
   uiControlDestroy(uiControl(w));
-  EXPECT_EQ(uiWindowFindToplevel("Downloader"), 0u);
+}
+
+TEST_F(WindowTest, AToplevelWindowIsFoundByItsWholeTitleWhileItExists) {
+  const char* title = "window_layout_test: find me";  // no other program's window
+  uiWindow* w = uiNewWindow(title, 100, 50, 0);
+  EXPECT_EQ(reinterpret_cast<HWND>(uiWindowFindToplevel(title)), hwnd_of(w));
+  EXPECT_EQ(uiWindowFindToplevel("window_layout_test: find"), 0u);
+  uiControlDestroy(uiControl(w));
+  EXPECT_EQ(uiWindowFindToplevel(title), 0u);
 }
 
 TEST_F(WindowTest, VerticalBoxGivesTheBarItsMinimumHeightAndTheAreaTheRest) {
