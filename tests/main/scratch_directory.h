@@ -1,5 +1,5 @@
 // Helpers of the install and launch tests: a scratch directory, file helpers, links made the way
-// the platform allows, the stand-in setup executable and a capture of the printed lines.
+// the platform allows and the stand-in setup executable (printed lines: support/captured_lines.h).
 #pragma once
 
 #include <chrono>
