@@ -4,8 +4,6 @@
 
 namespace quorvel {
 
-const char DOWNLOAD_URL[] = QUORVEL_DOWNLOAD_URL;
-
 bool has_one_double_slash(std::string_view url) {
   const size_t separator = url.find("//");
   return separator != std::string_view::npos &&

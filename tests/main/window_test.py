@@ -178,7 +178,11 @@ class WindowOnScreen(unittest.TestCase):
                 if top > 0:
                     self.assertEqual(set(screen_row(shot, left, top - 1, 0)), {0})
 
-                # The close comes while the download is in progress (connected, waiting).
+                # The close comes while the download is in progress (connected, waiting). The
+                # connection is made beside the first paint, so a loaded machine may still be on it.
+                deadline = time.monotonic() + 10
+                while not server.accepted and time.monotonic() < deadline:
+                    time.sleep(0.05)
                 self.assertTrue(server.accepted, "the program never connected for its download")
                 start = time.monotonic()
                 if close_with == "alt+F4":
