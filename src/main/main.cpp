@@ -16,11 +16,11 @@
 #include "main/status_tick.h"
 #include "main/status_tick_windows.h"
 #include "main/std_streams.h"
-#include "net/schannel_credentials.h"
 #include "runtime/fatal.h"
 #include "runtime/output.h"
 #include "runtime/support_log.h"
 #include "runtime/system_library.h"
+#include "runtime/windows_version.h"
 #include "ui.h"
 
 namespace quorvel {

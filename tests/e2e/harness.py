@@ -4,6 +4,7 @@ Shared by the end-to-end tests and by the demo (scripts/demo.py). One Wine prefi
 tree for these runs; the tests that use it take a CTest resource lock, so they never overlap.
 """
 
+import functools
 import getpass
 import os
 import shutil
@@ -33,11 +34,28 @@ class Prefix:
         self.ca_dir = os.path.abspath(ca_dir)
         user = getpass.getuser()
         self.user_dir = os.path.join(self.path, "drive_c", "users", user)
-        self.temp_dir = os.path.join(self.user_dir, "Temp")
         self.game_dir = os.path.join(self.user_dir, "AppData", "Local", "Brisko",
                                      "Quorvel-Survival Game")
-        self.windows_temp = "C:\\users\\%s\\Temp" % user
         self.display_file = os.path.join(self.path, "quorvel-display")
+
+    @functools.cached_property
+    def windows_temp(self):
+        """The prefix's temporary folder as its programs see it: Wine versions differ (Wine 8:
+        C:\\users\\<u>\\Temp; later: ...\\AppData\\Local\\Temp), so the prefix is asked."""
+        return self.ask(["cmd", "/c", "echo", "%TEMP%"])
+
+    @functools.cached_property
+    def temp_dir(self):
+        return os.path.realpath(self.ask(["winepath", "-u", self.windows_temp]))
+
+    def ask(self, command):
+        """What a Wine command prints, stripped. Through a file rather than a pipe: Wine's background
+        processes, when this starts them, inherit the output handle and would hold a pipe open."""
+        with tempfile.TemporaryFile() as out:
+            subprocess.run([WINE_RUN, *command], env=self.env(), stdin=subprocess.DEVNULL,
+                           stdout=out, stderr=subprocess.DEVNULL, check=True)
+            out.seek(0)
+            return out.read().decode("utf-8").strip()
 
     @property
     def display(self):
