@@ -7,6 +7,7 @@ packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   wine wine64 xvfb xauth x11-utils x11-apps xdotool libgl1-mesa-dri
   imagemagick python3 openssl nginx-light curl e2fsprogs iproute2 util-linux osslsigncode icoutils
+  strace
   googletest libbenchmark-dev
   libssl-dev
   apache2 lighttpd lighttpd-mod-openssl caddy haproxy

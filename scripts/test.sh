@@ -40,7 +40,9 @@ step "host build" build host && step "host tests" run_ctest host
 step "host-sanitize build" build host-sanitize && step "host-sanitize tests" run_ctest host-sanitize
 step "host-tsan build" build host-tsan && step "host-tsan tests" run_ctest host-tsan -L runtime
 # The Windows build downloads from a local nginx in the end-to-end tests.
-step "windows build" build windows -DQUORVEL_DOWNLOAD_URL="https://localhost:${QUORVEL_E2E_PORT:-47443}/Download/Micro/QuorvelLauncher.exe" &&
+# A support log limit of 64 KiB lets the log's end-to-end test watch it being set aside in seconds.
+step "windows build" build windows -DQUORVEL_DOWNLOAD_URL="https://localhost:${QUORVEL_E2E_PORT:-47443}/Download/Micro/QuorvelLauncher.exe" \
+  -DQUORVEL_SUPPORT_LOG_LIMIT=65536 &&
   step "windows tests" run_ctest windows
 if [ -x scripts/fuzz.sh ]; then
   step "fuzz" bash scripts/fuzz.sh "${FUZZ_SECONDS:-30}"

@@ -9,8 +9,8 @@
 #include "download/http_reply.h"
 #include "download/http_request.h"
 #include "download/number.h"
-#include "download/output.h"
 #include "download/utf8.h"
+#include "runtime/output.h"
 
 namespace quorvel {
 
@@ -77,6 +77,16 @@ Task<Result<void>> handle_header(const HeaderLine& line, const DownloadRequest& 
       }
       print("ETag 不匹配，重新下载文件");
       outcome.resume = false;
+      // The download file is emptied before the new tag is recorded: a crash between the two
+      // must never leave the old version's bytes under the new tag, to be resumed and then fail
+      // the checksum. A download file that cannot be emptied keeps the old tag; opening it for
+      // the GET then reports the failure.
+      auto emptied = co_await run_blocking([&] {
+        auto file = File::create_truncate(request.file_path);
+        if (!file) return Result<void>(file.take_error());
+        return file->close();
+      });
+      if (!emptied) co_return success();
       const std::string& path = request.entity_tag_path;
       // A tag file that cannot be opened only costs the next run its resume.
       auto file = co_await run_blocking([&] { return File::create_truncate(path); });

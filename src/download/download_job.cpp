@@ -8,7 +8,7 @@
 #include "download/download_file.h"
 #include "download/download_url.h"
 #include "download/files.h"
-#include "download/output.h"
+#include "runtime/output.h"
 #include "download/secure_connector.h"
 
 namespace quorvel {

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "download/output.h"
+#include "runtime/output.h"
 #include "main/file_ops.h"
 #include "main/launch.h"
 #include "main/remove_tree.h"

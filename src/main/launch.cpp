@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "download/output.h"
+#include "runtime/output.h"
 #include "runtime/error.h"
 #include "runtime/win_handle.h"
 

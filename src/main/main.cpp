@@ -7,17 +7,20 @@
 
 #include "download/download_job.h"
 #include "download/download_status.h"
-#include "download/output.h"
+#include "download/download_url.h"
 #include "main/banner.h"
 #include "main/display.h"
 #include "main/main_loop.h"
 #include "main/progress_window.h"
-#include "main/setup_log.h"
 #include "main/single_instance.h"
 #include "main/status_tick.h"
 #include "main/status_tick_windows.h"
 #include "main/std_streams.h"
+#include "runtime/fatal.h"
+#include "runtime/output.h"
+#include "runtime/support_log.h"
 #include "runtime/system_library.h"
+#include "runtime/windows_version.h"
 #include "ui.h"
 
 namespace quorvel {
@@ -32,6 +35,13 @@ int fatal_startup_error(std::string_view step, std::string_view error) {
   line += error;
   print_line(OutputStream::Err, line);
   return EXIT_FATAL_STARTUP;
+}
+
+std::string windows_version_text() {
+  std::optional<WindowsVersion> version = running_windows_version();
+  if (!version) return "Windows (version unknown)";
+  return "Windows " + std::to_string(version->major) + "." + std::to_string(version->minor) + "." +
+         std::to_string(version->build);
 }
 
 // Wall clock in 100 ns units; available on every supported Windows version.
@@ -102,8 +112,11 @@ int main() {
     quorvel::show_running_copy();
     return 0;
   }
-  // Only the running copy writes the log (a second copy must not rotate it under the first).
-  quorvel::start_setup_log();
+  // Only the running copy writes the log (a second copy must not set it aside under the first).
+  quorvel::start_support_log(
+      quorvel::open_support_log_file(),
+      quorvel::log_header(QUORVEL_VERSION, quorvel::DOWNLOAD_URL, quorvel::windows_version_text()));
+  quorvel::report_uncaught_exceptions();
   int status = quorvel::run();
   std::fflush(stdout);
   return status;

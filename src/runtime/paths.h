@@ -29,6 +29,8 @@ std::wstring app_data_root();  // LOCALAPPDATA, or APP_DATA_FALLBACK; never fail
 Result<std::wstring> download_file_path();     // temp root + "QuorvelLauncher.bin"
 Result<std::wstring> entity_tag_file_path();   // temp root + "QuorvelLauncher.bin.etag"
 Result<std::wstring> setup_executable_path();  // temp root + "QuorvelLauncher.exe"
+Result<std::wstring> support_log_path();       // temp root + LOG_FILE_NAME (runtime/support_log.h)
+Result<std::wstring> old_support_log_path();   // temp root + OLD_LOG_FILE_NAME
 std::wstring game_directory_path();            // app-data root + "Brisko" + "Quorvel-Survival Game"
 std::wstring dead_marker_path();               // game directory + ".dead"
 std::wstring compat_marker_path();             // game directory + "force_compat_mode.txt"

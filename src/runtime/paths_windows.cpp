@@ -5,6 +5,7 @@
 
 #include "runtime/env.h"
 #include "runtime/paths.h"
+#include "runtime/support_log.h"
 #include "runtime/system_calls.h"
 #include "runtime/utf.h"
 
@@ -74,6 +75,12 @@ Result<std::wstring> download_file_path() {
 }
 Result<std::wstring> entity_tag_file_path() {
   return in_temp_root(L"QuorvelLauncher.bin.etag");
+}
+Result<std::wstring> support_log_path() {
+  return in_temp_root(LOG_FILE_NAME);
+}
+Result<std::wstring> old_support_log_path() {
+  return in_temp_root(OLD_LOG_FILE_NAME);
 }
 Result<std::wstring> setup_executable_path() {
   return in_temp_root(L"QuorvelLauncher.exe");

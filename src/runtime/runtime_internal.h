@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "runtime/fatal.h"
 #include "runtime/sync.h"
 #include "runtime/task.h"
 
@@ -97,7 +98,6 @@ int live_reactor_sources();
 // Process-wide count of threads inside block_on (executor threads included).
 extern std::atomic<int> block_on_count;
 
-// Fatal error: prints the message to standard error and ends the process.
-[[noreturn]] void fatal(const char* message);
+using quorvel::fatal;
 
 }  // namespace quorvel::detail

@@ -38,12 +38,6 @@ void finish(TaskRecord& task) {
 
 }  // namespace
 
-void fatal(const char* message) {
-  std::fprintf(stderr, "%s\n", message);
-  std::fflush(stderr);
-  std::abort();
-}
-
 void wake(const std::shared_ptr<TaskRecord>& task) {
   uint8_t state = task->state.load();
   for (;;) {

@@ -307,15 +307,19 @@ TEST_F(DownloadFileTest, FileIsClosedAndCompleteBeforeTheGetConnectionCloses) {
   EXPECT_EQ(captured.lines().size(), lines_at_close + 1);  // only "下载完成！" came after
 }
 
-TEST_F(DownloadFileTest, HeadConnectionIsClosedBeforeTheFileIsOpened) {
+TEST_F(DownloadFileTest, StaleBytesAreEmptiedWhenTheNewTagIsRecordedBeforeTheHeadCloses) {
   write_file(file, "stale bytes");
   FakeReply head{head_reply("Content-Length: 1000\r\nETag: \"new\"\r\n")};
-  std::optional<std::string> at_close;
-  head.on_close = [&] { at_close = read_file(file); };
+  std::optional<std::string> file_at_close, tag_at_close;
+  head.on_close = [&] {
+    file_at_close = read_file(file);
+    tag_at_close = read_file(tag_file);
+  };
   server.add(head);
   server.add(get_reply("HTTP/1.1 200 OK", data));
   ASSERT_TRUE(run().ok());
-  EXPECT_EQ(at_close, "stale bytes");
+  EXPECT_EQ(file_at_close, "");
+  EXPECT_EQ(tag_at_close, "\"new\"");
   EXPECT_EQ(bin(), data);
 }
 
@@ -341,7 +345,7 @@ TEST_F(DownloadFileTest, OverflowingNumberStopsAtItsLine) {
   EXPECT_EQ(error_text(result.error()), "number too large to fit in target type");
   EXPECT_EQ(captured.on(OutputStream::Out), (Out{"ETag 不匹配，重新下载文件", "新的 ETag: \"a\""}));
   EXPECT_EQ(server.connections(), 1u);
-  EXPECT_FALSE(bin().has_value());
+  EXPECT_EQ(bin(), "");  // emptied for the new tag
 }
 
 TEST_F(DownloadFileTest, RedirectFailsWithTheWholeReply) {
@@ -391,13 +395,20 @@ TEST_F(DownloadFileTest, TagFileThatCannotBeOpenedIsSkippedSilently) {
                  "当前文件大小: 0 字节", "下载完成！"}));
 }
 
-TEST_F(DownloadFileTest, DownloadFileThatCannotBeOpenedFails) {
+TEST_F(DownloadFileTest, DownloadFileThatCannotBeOpenedFailsAndKeepsTheStoredTag) {
+  // A new tag is recorded only once the old bytes are gone: a download file that cannot be
+  // emptied keeps the tag they belong to.
   file = dir.file("missing-folder/QuorvelLauncher.bin");
-  server.add(FakeReply{head_reply("Content-Length: 1000\r\n")});
+  write_file(tag_file, "\"old\"");
+  server.add(FakeReply{head_reply("Content-Length: 1000\r\nETag: \"new\"\r\n")});
   auto result = run();
   ASSERT_FALSE(result.ok());
   EXPECT_TRUE(server.closed(0));
   EXPECT_EQ(server.connections(), 1u);
+  EXPECT_EQ(tag(), "\"old\"");
+  EXPECT_EQ(
+      captured.on(OutputStream::Out),
+      (Out{"ETag: \"old\"", "响应头中的 Content-Length: 1000 字节", "ETag 不匹配，重新下载文件"}));
 }
 
 TEST_F(DownloadFileTest, GetHeadCutOffByEndOfStreamGivesEmptyBody) {

@@ -20,6 +20,7 @@ EXE = os.environ.get("QUORVEL_EXE", "")
 FAKE_SETUP = os.environ.get("QUORVEL_FAKE_SETUP", "")
 CRC64SUM = shlex.split(os.environ.get("QUORVEL_CRC64SUM", ""))
 PORT = int(os.environ.get("QUORVEL_E2E_PORT", "0"))
+LOG_LIMIT = int(os.environ.get("QUORVEL_E2E_LOG_LIMIT", "1048576"))  # the build's support log limit
 PREFIX = harness.Prefix(os.environ.get("QUORVEL_E2E_PREFIX", "/nonexistent"),
                         os.environ.get("QUORVEL_E2E_CA", "/nonexistent"))
 
@@ -57,8 +58,8 @@ def size(path):
 
 
 def in_own_network_namespace(test):
-    """Runs the test in a network namespace of its own (`unshare -n`, only loopback), so that the
-    faults it stages on loopback reach nothing else. The wineserver creates its programs' sockets,
+    """Runs the test in a network and mount namespace of its own (`unshare -m -n`, only loopback),
+    so that the faults it stages on loopback or in bind-mounted system files reach nothing else. The wineserver creates its programs' sockets,
     so the prefix's wineserver runs in there for the test's length; the usual one comes back after."""
     @functools.wraps(test)
     def wrapper(self):
@@ -75,7 +76,7 @@ def in_own_network_namespace(test):
         try:
             with tempfile.TemporaryFile() as out:
                 inner = subprocess.run(
-                    ["unshare", "-n", sys.executable, os.path.abspath(__file__), "-v",
+                    ["unshare", "-m", "-n", sys.executable, os.path.abspath(__file__), "-v",
                      "EndToEnd." + test.__name__],
                     env=dict(os.environ, QUORVEL_E2E_NETNS="1"), stdin=subprocess.DEVNULL,
                     stdout=out, stderr=subprocess.STDOUT, timeout=200)
@@ -262,6 +263,37 @@ class EndToEnd(unittest.TestCase):
         self.assertIn("下载成功", run.out())
         self.assert_installed(data)
 
+    def test_support_log_stays_bounded_while_a_wrong_checksum_is_retried(self):
+        data = payload(16 * 1024)
+        self.server(data, crc=12345).start()
+        run = self.run_program()
+        log, old = PREFIX.temp("QuorvelSetup.log"), PREFIX.temp("QuorvelSetup.log.old")
+        # Run until the lines printed fill the log at least three times over: the log has been
+        # set aside twice, so the old log too holds only this run's lines.
+        def logged_bytes():  # what the log received: each line with its 29-byte stamp and tag
+            with run.lock:
+                return sum(len(t.encode("utf-8")) + 29 for _, _, t in run.lines)
+        deadline = time.monotonic() + 60 + 3 * LOG_LIMIT / 2000
+        while time.monotonic() < deadline and logged_bytes() < 3 * LOG_LIMIT:
+            time.sleep(0.5)
+        run.kill()
+        self.assertGreater(logged_bytes(), 3 * LOG_LIMIT, run.transcript()[-2000:])
+        self.assertLessEqual(size(log), LOG_LIMIT)
+        self.assertLessEqual(size(old), LOG_LIMIT)
+        self.assertGreater(size(old) + size(log), LOG_LIMIT)  # each set aside only when full
+        # Old log then log: the latest lines of each stream, none lost at the seam, and every one
+        # stamped and whole. A kill may fall between a stream's line and its copy in the log.
+        text = (read(old) + read(log)).decode("utf-8")
+        self.assertTrue(text.endswith("\n"))
+        lines = [re.fullmatch(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (out|err) (.*)", line)
+                 for line in text[:-1].split("\n")]
+        self.assertTrue(all(lines), text[:2000])
+        for stream, printed in (("out", run.out()), ("err", run.err())):
+            logged = [m.group(2) for m in lines if m.group(1) == stream]
+            self.assertGreater(len(logged), 0)
+            end = len(printed) - (0 if printed[-len(logged):] == logged else 1)
+            self.assertEqual(printed[end - len(logged):end], logged, stream)
+
     def test_refused_connection_is_retried_every_three_seconds_until_the_server_comes_up(self):
         # A log past 1 MiB is set aside (replacing the older one) and a new one begins.
         big = b"x" * 1023 + b"\n"
@@ -272,6 +304,16 @@ class EndToEnd(unittest.TestCase):
         data = payload(16 * 1024)
         srv = self.server(data)
         run = self.run_program()
+        self.assert_retried_every_three_seconds(run)
+        self.assert_nothing_installed()
+        srv.start()
+        self.assertEqual(self.finish(run), 0, run.transcript())
+        self.assert_installed(data)
+        self.assertEqual(read(PREFIX.temp("QuorvelSetup.log.old")), big * 1024 + b"!")
+        self.assert_log_holds_the_run(run)
+
+    def assert_retried_every_three_seconds(self, run):
+        """Three download failures, about 3 s apart, within 30 s."""
         deadline = time.monotonic() + 30
         while time.monotonic() < deadline and len(self.failures(run)) < 3:
             time.sleep(0.1)
@@ -279,12 +321,6 @@ class EndToEnd(unittest.TestCase):
         self.assertGreaterEqual(len(failures), 3, run.transcript())
         gaps = [b - a for a, b in zip(failures, failures[1:])]
         self.assertTrue(all(2.9 <= gap < 6 for gap in gaps), gaps)
-        self.assert_nothing_installed()
-        srv.start()
-        self.assertEqual(self.finish(run), 0, run.transcript())
-        self.assert_installed(data)
-        self.assertEqual(read(PREFIX.temp("QuorvelSetup.log.old")), big * 1024 + b"!")
-        self.assert_log_holds_the_run(run)
 
     def failures(self, run):
         with run.lock:
@@ -339,6 +375,34 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(srv.access_log()[-1],
                          'GET /Download/Micro/QuorvelLauncher.exe 200 %d range="-"' % len(data))
         self.assert_installed(data)
+
+    @in_own_network_namespace
+    def test_unresolvable_name_is_retried_every_three_seconds_until_it_resolves(self):
+        # The namespace's own name lookup: its hosts file only, first without the download host.
+        names = tempfile.mkdtemp(dir=PREFIX.path)
+        hosts, nsswitch = os.path.join(names, "hosts"), os.path.join(names, "nsswitch.conf")
+        with open(hosts, "w") as f:
+            f.write("127.0.0.1 elsewhere\n")
+        with open(nsswitch, "w") as f:
+            f.write("hosts: files\n")
+        for own, system in ((hosts, "/etc/hosts"), (nsswitch, "/etc/nsswitch.conf")):
+            subprocess.run(["mount", "--bind", own, system], check=True)
+        data = payload(16 * 1024)
+        srv = self.server(data).start()
+        run = self.run_program()
+        self.assert_retried_every_three_seconds(run)
+        with run.lock:
+            lines = [t for _, n, t in run.lines if t.startswith("下载失败: ")]
+        # The same failure each time: a name-resolution error of Windows Sockets (11001-11004).
+        self.assertRegex(lines[0], r"^下载失败: .+ \(os error 1100[1-4]\)$")
+        self.assertEqual(set(lines), {lines[0]})
+        self.assertEqual(srv.access_log(), [])
+        self.assert_nothing_installed()
+        with open(hosts, "a") as f:  # the record appears
+            f.write("127.0.0.1 localhost\n")
+        self.assertEqual(self.finish(run), 0, run.transcript())
+        self.assert_installed(data)
+        self.assertEqual([line.split(" ")[0] for line in srv.access_log()], ["HEAD", "GET"])
 
     def test_a_second_copy_started_mid_download_ends_at_once_and_touches_nothing(self):
         data = payload(700 * 1024)

@@ -133,6 +133,26 @@ class Prefix:
         except FileNotFoundError:
             pass
 
+    def wineserver_pid(self):
+        """The process id of the prefix's running wineserver, or None. Its working directory is
+        named after the prefix's device and inode numbers."""
+        st = os.stat(self.path)
+        name = "server-%x-%x" % (st.st_dev, st.st_ino)
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                if os.path.basename(os.readlink(f"/proc/{pid}/cwd")) == name:
+                    return int(pid)
+            except OSError:
+                pass
+        return None
+
+    def unix_spellings(self, path):
+        """`path` (under drive_c) as Wine's processes name it in system calls: through
+        dosdevices/c: as well as directly."""
+        drive_c = os.path.join(self.path, "drive_c")
+        rel = os.path.relpath(path, drive_c)
+        return [path, os.path.join(self.path, "dosdevices", "c:", rel)]
+
     def temp(self, name):
         return os.path.join(self.temp_dir, name)
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "download/output.h"
+#include "runtime/output.h"
 
 namespace quorvel::testing {
 

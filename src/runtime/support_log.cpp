@@ -1,9 +1,9 @@
-#include "download/diagnostic_log.h"
+#include "runtime/support_log.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "download/utf8.h"
+#include "runtime/utf.h"
 
 namespace quorvel {
 
@@ -14,8 +14,8 @@ size_t utf8_sequence_length(std::string_view bytes) {
   const auto lead = static_cast<unsigned char>(bytes[0]);
   size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
   length = std::min(length, bytes.size());
-  // is_valid_utf8 rejects stray continuation bytes, overlong forms and surrogates for us.
-  return is_valid_utf8(bytes.substr(0, length)) ? length : 0;
+  // The strict conversion rejects stray continuation bytes, overlong forms and surrogates for us.
+  return utf8_to_utf16(bytes.substr(0, length)) ? length : 0;
 }
 
 void append_text(std::string& out, std::string_view text) {
@@ -56,14 +56,49 @@ std::string log_header(std::string_view version, std::string_view url, std::stri
   return header;
 }
 
-void start_diagnostic_log(std::shared_ptr<LogFile> file, std::string_view header) {
+namespace {
+
+// One run's log: lines go into the current file until one would take it past the limit; the file
+// is then set aside and the line starts a new one. A file that cannot be set aside ends the log.
+class SupportLog {
+ public:
+  SupportLog(std::shared_ptr<SupportLogFile> file, uint64_t limit)
+      : file_(std::move(file)), limit_(limit) {}
+
+  void write(std::string_view tag, std::string_view text) {
+    if (off_) return;
+    const std::string line = log_line(file_->now(), tag, text);
+    const uint64_t size = file_->size();
+    if (size != 0 && size + line.size() > limit_ && !file_->set_aside()) {
+      off_ = true;
+      return;
+    }
+    file_->append(line);
+  }
+
+ private:
+  std::shared_ptr<SupportLogFile> file_;
+  uint64_t limit_;
+  bool off_ = false;  // written under the output lock only
+};
+
+}  // namespace
+
+#ifndef QUORVEL_SUPPORT_LOG_LIMIT
+#define QUORVEL_SUPPORT_LOG_LIMIT 1048576
+#endif
+const uint64_t SUPPORT_LOG_LIMIT = QUORVEL_SUPPORT_LOG_LIMIT;
+
+void start_support_log(std::shared_ptr<SupportLogFile> file, std::string_view header,
+                       uint64_t limit) {
   if (!file) {
     set_output_log({});
     return;
   }
-  file->append(log_line(file->now(), "run", header));
-  set_output_log([file = std::move(file)](OutputStream stream, std::string_view line) {
-    file->append(log_line(file->now(), stream == OutputStream::Out ? "out" : "err", line));
+  auto log = std::make_shared<SupportLog>(std::move(file), limit);
+  log->write("run", header);  // nothing else has this log yet
+  set_output_log([log](OutputStream stream, std::string_view line) {
+    log->write(stream == OutputStream::Out ? "out" : "err", line);
   });
 }
 

@@ -1,4 +1,4 @@
-#include "download/output.h"
+#include "runtime/output.h"
 
 #include <cstdio>
 #include <mutex>
