@@ -27,6 +27,7 @@ case "${1:-}" in
   # Only what the tests are meant to see of the caller's environment passes into the root.
   exec chroot "$QUORVEL_ROOT" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" CI="${CI:-}" FUZZ_SECONDS="${FUZZ_SECONDS:-30}" \
+    QUORVEL_REPRODUCIBILITY_ELSEWHERE="${QUORVEL_REPRODUCIBILITY_ELSEWHERE:-}" \
     bash "$inside/scripts/other-debian.sh" --root "$@"
   ;;
 --root)  # inside the root: its own apt installs the packages, then the command runs offline
@@ -43,7 +44,10 @@ case "${1:-}" in
 esac
 
 cd "$(dirname "$self")/.."
-if [ "$(id -u)" -ne 0 ]; then exec sudo --preserve-env=CI,FUZZ_SECONDS,QUORVEL_ROOTS bash "$self" "$@"; fi
+if [ "$(id -u)" -ne 0 ]; then
+  exec sudo --preserve-env=CI,FUZZ_SECONDS,QUORVEL_ROOTS,QUORVEL_REPRODUCIBILITY_ELSEWHERE \
+    bash "$self" "$@"
+fi
 [ $# -gt 0 ] || set -- bash scripts/test.sh
 . /etc/os-release
 case "${VERSION_ID:-}" in
