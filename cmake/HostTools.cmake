@@ -2,30 +2,32 @@
 # configured, also in a cross build: the download URL check, and the publisher's checksum tool for
 # the release script.
 
-# quorvel_host_tool(NAME SOURCE...): builds ${CMAKE_BINARY_DIR}/host-tools/NAME from sources under
-# src/ when it is missing or older than a source or a header under src/download or src/runtime.
-function(quorvel_host_tool name)
+# quorvel_host_tool(NAME SOURCE): builds ${CMAKE_BINARY_DIR}/host-tools/NAME from SOURCE (under
+# src/download/tools) and the download library's parsers when it is missing or older than a source
+# or a header under src/download or src/runtime.
+function(quorvel_host_tool name source)
   find_program(QUORVEL_HOST_CXX NAMES c++ g++ clang++ NO_CMAKE_FIND_ROOT_PATH
     DOC "The build machine's C++ compiler, for the tools run while configuring")
   if(NOT QUORVEL_HOST_CXX)
     message(FATAL_ERROR "No C++ compiler for the build machine (c++, g++ or clang++)")
   endif()
   set(src ${PROJECT_SOURCE_DIR}/src)
-  list(TRANSFORM ARGN PREPEND ${src}/)
+  include(${src}/download/parsing.cmake)
+  set(sources ${QUORVEL_DOWNLOAD_PARSING})
+  list(TRANSFORM sources PREPEND ${src}/download/)
+  list(PREPEND sources ${src}/download/tools/${source})
   set(tool ${CMAKE_BINARY_DIR}/host-tools/${name})
   file(GLOB headers ${src}/download/*.h ${src}/runtime/*.h)
   set(stale FALSE)
-  foreach(file ${ARGN} ${headers})
+  foreach(file ${sources} ${headers})
     if(NOT EXISTS ${tool} OR ${file} IS_NEWER_THAN ${tool})
       set(stale TRUE)
     endif()
   endforeach()
   if(stale)
     file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/host-tools)
-    # download_url.cpp defines DOWNLOAD_URL, which no tool uses.
     execute_process(
-      COMMAND ${QUORVEL_HOST_CXX} -std=c++20 -O2 -I${src} "-DQUORVEL_DOWNLOAD_URL=\"\"" ${ARGN}
-        -o ${tool}
+      COMMAND ${QUORVEL_HOST_CXX} -std=c++20 -O2 -I${src} ${sources} -o ${tool}
       RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
     if(NOT rc EQUAL 0)
       file(REMOVE ${tool})
@@ -35,10 +37,9 @@ function(quorvel_host_tool name)
 endfunction()
 
 # Stops the configuration when the download URL is one the program would reject or could not use,
-# saying what is wrong: checked with the program's own URL split.
+# saying what is wrong: checked with the rules quorvel-check applies too.
 function(quorvel_check_download_url url)
-  quorvel_host_tool(check_url download/tools/check_url.cpp download/download_url.cpp
-    download/number.cpp)
+  quorvel_host_tool(check_url check_url.cpp)
   execute_process(COMMAND ${CMAKE_BINARY_DIR}/host-tools/check_url "${url}"
     RESULT_VARIABLE rc OUTPUT_VARIABLE why OUTPUT_STRIP_TRAILING_WHITESPACE)
   if(NOT rc EQUAL 0)

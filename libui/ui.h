@@ -1,5 +1,6 @@
 /* The subset of the libui GUI toolkit that the program uses, with the same names, signatures and
- * record layouts as the upstream toolkit, plus this project's image-buffer extension. C linkage. */
+ * record layouts as the upstream toolkit, plus this project's extensions (the image buffer, finding
+ * a running window). C linkage. */
 #ifndef QUORVEL_LIBUI_UI_H
 #define QUORVEL_LIBUI_UI_H
 
@@ -63,6 +64,9 @@ _UI_EXTERN void uiWindowSetBorderless(uiWindow* w, int borderless);
 _UI_EXTERN void uiWindowSetResizeable(uiWindow* w, int resizeable);
 _UI_EXTERN void uiWindowSetPosition(uiWindow* w, int x, int y);
 _UI_EXTERN void uiWindowSetChild(uiWindow* w, uiControl* child);
+/* This project's extension: the handle (HWND) of a toplevel uiWindow with this title, in any
+ * process of the session, or 0. Needs no uiInit, so a second copy can find the first one's. */
+_UI_EXTERN uintptr_t uiWindowFindToplevel(const char* title);
 
 typedef struct uiBox uiBox;
 #define uiBox(this) ((uiBox*)(this))

@@ -3,7 +3,16 @@
 #
 #   bash scripts/release.sh --url https://downloads.example.com/Download/Micro/QuorvelLauncher.exe \
 #       [--version 1.4.2] [--sign-pfx cert.pfx --sign-pass-file pass.txt [--timestamp-url URL]]
-#       [--verify-ca ca.pem] [--build-dir DIR] [--dist DIR] [-DQUORVEL_COMPANY_NAME=... ...]
+#       [--verify-ca ca.pem] [--launcher-publisher NAME]... [--banner banner.png] [--icon app.ico]
+#       [--build-dir DIR] [--dist DIR] [-DQUORVEL_COMPANY_NAME=... ...]
+#
+# --launcher-publisher NAME (repeatable): the program installs only a launcher whose Authenticode
+# signature chains to a root players' Windows trusts and whose signer's common name is one of the
+# NAMEs (QUORVEL_LAUNCHER_PUBLISHERS); without it, any launcher with the announced checksum.
+#
+# --banner and --icon brand the program with the publisher's own window picture and icon (default:
+# the placeholders in resources/); both are checked before anything is built (README, "Your banner
+# and icon").
 #
 # Makes, in dist/ (or --dist):
 #   QuorvelSetup.exe         the program: stripped, with a version resource, signed when asked
@@ -27,6 +36,8 @@ verify_ca=/etc/ssl/certs/ca-certificates.crt
 build_dir=$source_dir/build/release
 dist=$source_dir/dist
 defines=()
+artwork=()
+publishers=()
 
 fail() {
   echo "release.sh: $*" >&2
@@ -47,6 +58,14 @@ while [ $# -gt 0 ]; do
     --verify-ca) need_value "$1" $#; verify_ca=$2; shift 2 ;;
     --build-dir) need_value "$1" $#; build_dir=$2; shift 2 ;;
     --dist) need_value "$1" $#; dist=$2; shift 2 ;;
+    --banner) need_value "$1" $#; artwork+=("-DQUORVEL_BANNER_PNG=$(realpath -m "$2")"); shift 2 ;;
+    --icon) need_value "$1" $#; artwork+=("-DQUORVEL_ICON=$(realpath -m "$2")"); shift 2 ;;
+    --launcher-publisher)
+      need_value "$1" $#
+      case $2 in
+        "" | *";"*) fail "--launcher-publisher '$2': give the signer's common name (not empty, no ';')" ;;
+      esac
+      publishers+=("$2"); shift 2 ;;
     -D?*) defines+=("$1"); shift ;;
     -h | --help) sed -n '2,/^set -e/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
     *) fail "unknown argument '$1' (see --help)" ;;
@@ -82,7 +101,8 @@ export CCACHE_BASEDIR=
 
 # --fresh: options left in the cache by an earlier release never carry over into this one.
 cmake --preset release -B "$build_dir" --fresh -DQUORVEL_DOWNLOAD_URL="$url" \
-  -DQUORVEL_VERSION="$version" "${defines[@]}" >/dev/null
+  -DQUORVEL_VERSION="$version" "${artwork[@]}" \
+  -DQUORVEL_LAUNCHER_PUBLISHERS="$(IFS=';'; echo "${publishers[*]}")" "${defines[@]}" >/dev/null
 # The build's progress goes to standard error; standard output is the list of what was made.
 cmake --build "$build_dir" --target QuorvelSetup -j "$(nproc)" >&2
 
@@ -127,3 +147,8 @@ echo "  $dist/QuorvelSetup.exe.debug  $(size "$dist/QuorvelSetup.exe.debug") byt
 echo "  $dist/QuorvelSetup.exe.crc64  CRC-64/XZ $(cat "$dist/QuorvelSetup.exe.crc64")"
 echo "  $dist/SHA256SUMS"
 sed 's/^/    /' "$dist/SHA256SUMS"
+if [ ${#publishers[@]} -gt 0 ]; then
+  printf '  installs only a launcher signed by:'
+  printf ' "%s"' "${publishers[@]}"
+  echo
+fi

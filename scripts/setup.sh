@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-dev clang-format
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   wine wine64 xvfb xauth x11-utils x11-apps xdotool libgl1-mesa-dri
-  imagemagick python3 openssl nginx-light curl e2fsprogs iproute2 util-linux osslsigncode
+  imagemagick python3 openssl nginx-light curl e2fsprogs iproute2 util-linux osslsigncode icoutils
   googletest libbenchmark-dev
   libssl-dev git
   debootstrap  # scripts/other-debian.sh makes the other release's root with it

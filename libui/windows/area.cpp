@@ -9,6 +9,18 @@ struct uiArea {
   ID2D1DCRenderTarget* rt;  // created on first paint, dropped when the device is lost
 };
 
+HRESULT uiprivCreateAreaRenderTarget(ID2D1DCRenderTarget** rt) {
+  D2D1_RENDER_TARGET_PROPERTIES props = {};
+  props.type = D2D1_RENDER_TARGET_TYPE_DEFAULT;
+  props.pixelFormat.format = DXGI_FORMAT_B8G8R8A8_UNORM;
+  props.pixelFormat.alphaMode = D2D1_ALPHA_MODE_IGNORE;
+  props.dpiX = 96;
+  props.dpiY = 96;
+  props.usage = D2D1_RENDER_TARGET_USAGE_NONE;
+  props.minLevel = D2D1_FEATURE_LEVEL_DEFAULT;
+  return uiprivD2DFactory->CreateDCRenderTarget(&props, rt);
+}
+
 namespace {
 
 void release_target(uiArea* a) {
@@ -20,16 +32,7 @@ void release_target(uiArea* a) {
 
 bool ensure_target(uiArea* a) {
   if (a->rt != nullptr) return true;
-  D2D1_RENDER_TARGET_PROPERTIES props = {};
-  props.type = D2D1_RENDER_TARGET_TYPE_DEFAULT;
-  props.pixelFormat.format = DXGI_FORMAT_B8G8R8A8_UNORM;
-  props.pixelFormat.alphaMode = D2D1_ALPHA_MODE_IGNORE;
-  // 96 DPI: the program is not DPI-aware, so one device-independent unit is one pixel.
-  props.dpiX = 96;
-  props.dpiY = 96;
-  props.usage = D2D1_RENDER_TARGET_USAGE_NONE;
-  props.minLevel = D2D1_FEATURE_LEVEL_DEFAULT;
-  HRESULT hr = uiprivD2DFactory->CreateDCRenderTarget(&props, &a->rt);
+  HRESULT hr = uiprivCreateAreaRenderTarget(&a->rt);
   if (hr != S_OK) {
     logHRESULT("error creating area DC render target", hr);
     a->rt = nullptr;

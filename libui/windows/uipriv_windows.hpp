@@ -56,6 +56,9 @@ extern HICON uiprivDefaultIcon;
 extern HCURSOR uiprivDefaultCursor;
 extern HFONT uiprivMessageFont;
 extern ID2D1Factory* uiprivD2DFactory;
+// A DC render target as every area draws through: 96 DPI (the program is not DPI-aware, so one
+// device-independent unit is one pixel), B8G8R8A8 with alpha ignored.
+HRESULT uiprivCreateAreaRenderTarget(ID2D1DCRenderTarget** rt);
 extern HWND uiprivUtilWindow;  // hidden parent of controls not yet placed in a window
 
 #define uiprivWindowClass L"libui_uiWindow"

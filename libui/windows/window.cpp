@@ -238,6 +238,13 @@ extern "C" void uiWindowSetChild(uiWindow* w, uiControl* child) {
   }
 }
 
+extern "C" uintptr_t uiWindowFindToplevel(const char* title) {
+  wchar_t* wtitle = uiprivToUTF16(title);
+  HWND found = FindWindowW(uiprivWindowClass, wtitle);
+  uiprivFree(wtitle);
+  return reinterpret_cast<uintptr_t>(found);
+}
+
 extern "C" uiWindow* uiNewWindow(const char* title, int width, int height, int hasMenubar) {
   (void)hasMenubar;  // menus are not part of this toolkit subset
   auto* w = uiprivNew<uiWindow>("uiWindow");

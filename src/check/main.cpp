@@ -1,12 +1,15 @@
-// quorvel-check [--ca-file PEM] [--file LOCAL_COPY] [--timeout SECONDS] URL
+// quorvel-check [--ca-file PEM] [--file LOCAL_COPY] [--launcher-publisher NAME]...
+//               [--timeout SECONDS] [--deadline SECONDS] URL
 // Tells a publisher whether the server behind URL serves the bootstrapper: one line per
 // requirement, then a verdict. Exit status 0 every requirement met; 1 some players can never
-// complete a download; 2 downloads complete but degrade; 3 unreachable or bad arguments.
+// complete a download; 2 downloads complete but degrade; 3 unreachable or bad arguments (checked
+// before any connection).
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
+#include <optional>
 #include <string>
 
 #include "check/report.h"
@@ -15,13 +18,27 @@
 namespace {
 
 constexpr const char* USAGE =
-    "usage: quorvel-check [--ca-file PEM] [--file LOCAL_COPY] [--timeout SECONDS] URL\n"
+    "usage: quorvel-check [--ca-file PEM] [--file LOCAL_COPY] [--launcher-publisher NAME]...\n"
+    "                     [--timeout SECONDS] [--deadline SECONDS] URL\n"
     "  Checks that URL serves the bootstrapper as players' Windows machines will fetch it.\n"
     "  --ca-file PEM      trust only these root certificates (default: the system's)\n"
     "  --file LOCAL_COPY  also compare the served bytes with this file\n"
+    "  --launcher-publisher NAME\n"
+    "                     the served file must be signed by NAME (repeat for each name the\n"
+    "                     program was built with: QUORVEL_LAUNCHER_PUBLISHERS)\n"
     "  --timeout SECONDS  longest wait for the server at any step (default 30)\n"
+    "  --deadline SECONDS longest run of the whole check (default 120); what it has not\n"
+    "                     reached by then is reported as left unchecked\n"
     "Exit status: 0 every requirement met, 1 some players can never complete a download,\n"
     "2 downloads complete but degrade, 3 unreachable or bad arguments.\n";
+
+// A number of seconds from 1 to 3600, or nothing.
+std::optional<std::chrono::seconds> seconds(const char* text) {
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  if (*text == '\0' || *end != '\0' || value < 1 || value > 3600) return std::nullopt;
+  return std::chrono::seconds(value);
+}
 
 int usage_error(const std::string& message) {
   std::fprintf(stderr, "quorvel-check: %s\n%s", message.c_str(), USAGE);
@@ -41,20 +58,21 @@ int main(int argc, char** argv) {
     if (arg == "-h" || arg == "--help") {
       std::fputs(USAGE, stdout);
       return 0;
-    } else if (arg == "--ca-file" || arg == "--file" || arg == "--timeout") {
+    } else if (arg == "--ca-file" || arg == "--file" || arg == "--timeout" || arg == "--deadline" ||
+               arg == "--launcher-publisher") {
       if (i + 1 >= argc) return usage_error(arg + " needs a value");
       const char* v = argv[++i];
       if (arg == "--ca-file") {
         options.ca_file = v;
       } else if (arg == "--file") {
         options.local_file = v;
+      } else if (arg == "--launcher-publisher") {
+        if (*v == '\0') return usage_error("--launcher-publisher needs a non-empty name");
+        options.publishers.push_back(v);
+      } else if (auto value = seconds(v)) {
+        (arg == "--timeout" ? options.each_wait : options.whole_run) = *value;
       } else {
-        char* end = nullptr;
-        const long seconds = std::strtol(v, &end, 10);
-        if (*v == '\0' || *end != '\0' || seconds < 1 || seconds > 3600) {
-          return usage_error("--timeout needs a number of seconds from 1 to 3600");
-        }
-        options.timeout_seconds = static_cast<int>(seconds);
+        return usage_error(arg + " needs a number of seconds from 1 to 3600");
       }
     } else if (arg.starts_with("-")) {
       return usage_error("unknown option " + arg);
@@ -66,6 +84,10 @@ int main(int argc, char** argv) {
     }
   }
   if (!have_url) return usage_error("no URL given");
+  if (auto wrong = quorvel::check::check_arguments(options)) {
+    std::fprintf(stderr, "quorvel-check: %s\n", wrong->c_str());
+    return quorvel::check::VERDICT_UNREACHABLE;
+  }
   options.show_progress = isatty(STDERR_FILENO);
 
   std::printf("checking %s as the bootstrapper fetches it\n", options.url.c_str());

@@ -1,7 +1,5 @@
 #include "check/reply_facts.h"
 
-#include <utility>
-
 #include "download/utf8.h"
 
 namespace quorvel::check {
@@ -69,13 +67,31 @@ int status_code(std::string_view status_line) {
   return code;
 }
 
+std::string printable(std::string_view text, size_t max) {
+  std::string shown;
+  for (size_t i = 0; i < text.size() && i < max; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c < 0x7f) {
+      shown += static_cast<char>(c);
+    } else {
+      static constexpr char HEX[] = "0123456789ABCDEF";
+      shown += {'\\', 'x', HEX[c >> 4], HEX[c & 15]};
+    }
+  }
+  if (text.size() > max) shown += "...";
+  return shown;
+}
+
+static Rejection rejection_of(const Result<void>& checked) {
+  if (checked) return Rejection::None;
+  return checked.error().kind() == ErrorKind::InvalidData ? Rejection::NotUtf8 : Rejection::Status;
+}
+
 HeadFacts head_facts(std::string_view reply) {
   HeadFacts facts;
-  auto checked = check_head_reply(reply);
-  if (!checked) facts.status_error = error_text(checked.error());
+  facts.rejection = rejection_of(check_head_reply(reply));
   facts.status_line = trim_ascii(reply.substr(0, reply.find('\n')));
-  // The bootstrapper reads nothing from a reply it rejects.
-  if (facts.status_error) return facts;
+  facts.status_code = status_code(facts.status_line);
 
   for (const HeaderLine& line : recognised_header_lines(reply)) {
     switch (line.name) {
@@ -101,13 +117,23 @@ HeadFacts head_facts(std::string_view reply) {
   const Name names[] = {{"Content-Length:", &facts.content_length_misspelt},
                         {"x-oss-hash-crc64ecma:", &facts.crc64_misspelt},
                         {"ETag:", &facts.etag_misspelt}};
-  bool first = true;
-  while (!reply.empty()) {
-    const size_t feed = reply.find('\n');
-    std::string_view line = reply.substr(0, feed);
-    reply.remove_prefix(feed == std::string_view::npos ? reply.size() : feed + 1);
-    if (std::exchange(first, false)) continue;  // the status line
-    if (line.empty() || line == "\r") break;    // the end of the head
+  const std::vector<std::string_view> lines = reply_lines(reply);
+  bool in_head = true;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::string_view line = lines[i];
+    if (facts.bad_utf8_line == 0 && !is_valid_utf8(line)) {
+      facts.bad_utf8_line = static_cast<int>(i + 1);
+      facts.bad_utf8_text = printable(line);
+      facts.bad_utf8_after_head = !in_head;
+    }
+    if (i == 0 || !in_head) continue;  // the status line; the body
+    if (line.empty()) {
+      in_head = false;
+      const size_t end = static_cast<size_t>(line.data() - reply.data());
+      const size_t feed = reply.find('\n', end);
+      facts.bytes_after_head = feed == std::string_view::npos ? 0 : reply.size() - feed - 1;
+      continue;
+    }
     const auto header = raw_header(line);
     if (!header) continue;
     for (const Name& name : names) {
@@ -123,11 +149,10 @@ HeadFacts head_facts(std::string_view reply) {
 GetFacts get_facts(std::span<const std::string> head_lines) {
   GetFacts facts;
   if (head_lines.empty()) {
-    facts.status_error = "the reply ended before its status line";
+    facts.rejection = Rejection::Status;
     return facts;
   }
-  auto checked = check_get_status_line(head_lines[0]);
-  if (!checked) facts.status_error = error_text(checked.error());
+  facts.rejection = rejection_of(check_get_status_line(head_lines[0]));
   facts.status_line = trim_ascii(head_lines[0]);
   facts.status_code = status_code(facts.status_line);
   struct Wanted {

@@ -7,7 +7,8 @@ namespace quorvel::check {
 std::string format_finding(const Finding& finding) {
   std::string line = finding.severity == Severity::Ok         ? "ok        "
                      : finding.severity == Severity::Degraded ? "DEGRADED  "
-                                                              : "FAIL      ";
+                     : finding.severity == Severity::Fail     ? "FAIL      "
+                                                              : "--        ";
   line += finding.requirement;
   line += ": ";
   line += finding.text;

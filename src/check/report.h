@@ -11,8 +11,9 @@ namespace quorvel::check {
 
 enum class Severity {
   Ok,
-  Degraded,  // downloads complete, but without progress, resume or the like
-  Fail,      // some supported player can never complete a download
+  Degraded,   // downloads complete, but without progress, resume or the like
+  Fail,       // some supported player can never complete a download
+  Unchecked,  // not judged: an earlier failure or the run's deadline left it out
 };
 
 struct Finding {

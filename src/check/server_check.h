@@ -1,10 +1,12 @@
 // The whole check of one download URL: TLS as Windows clients see it, then the bootstrapper's own
-// requests (HEAD, GET, a resume from the middle, a resume past the end) judged with its own
-// parsing.
+// requests (HEAD, again on fresh connections, GET, a resume from the middle, a resume past the
+// end) judged with its own parsing, all within one deadline.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "check/report.h"
 
@@ -14,12 +16,19 @@ struct CheckOptions {
   std::string url;
   std::optional<std::string> ca_file;     // trusted roots instead of the system's
   std::optional<std::string> local_file;  // the publisher's copy, compared with what is served
-  int timeout_seconds = 30;               // for each connect, read and write
+  std::chrono::seconds each_wait{30};     // for each connect, read and write
+  std::chrono::seconds whole_run{120};    // for everything
+  int head_requests = 4;                  // HEADs on fresh connections, compared
+  std::vector<std::string> publishers;    // the served file must be signed by one of these
   bool show_progress = false;             // a progress line on standard error
 };
 
+// The publisher's own mistakes, found before any connection: a URL the build refuses, roots or a
+// local copy that cannot be read. Yields the reason, or nothing.
+std::optional<std::string> check_arguments(const CheckOptions& options);
+
 // Adds the findings to the report; yields the verdict, or VERDICT_UNREACHABLE with `fatal` set
-// when the check could not run (bad URL, unreadable local copy, no TCP connection).
+// when the check could not run (no TCP connection).
 int run_server_check(const CheckOptions& options, Report& report, std::string& fatal);
 
 }  // namespace quorvel::check

@@ -1,7 +1,6 @@
 #include "check/tls_client.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netdb.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -13,58 +12,109 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <thread>
 
 namespace quorvel::check {
 
+TlsStream::Socket::Socket(Socket&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
+
+TlsStream::Socket& TlsStream::Socket::operator=(Socket&& other) noexcept {
+  if (this != &other) {
+    if (fd >= 0) ::close(fd);
+    fd = std::exchange(other.fd, -1);
+  }
+  return *this;
+}
+
+TlsStream::Socket::~Socket() {
+  if (fd >= 0) ::close(fd);
+}
+
+void TlsStream::CtxFree::operator()(SSL_CTX* ctx) const {
+  SSL_CTX_free(ctx);
+}
+
+void TlsStream::SslFree::operator()(SSL* ssl) const {
+  SSL_free(ssl);
+}
+
 namespace {
 
-struct SslCtxFree {
-  void operator()(SSL_CTX* ctx) const { SSL_CTX_free(ctx); }
-};
-struct SslFree {
-  void operator()(SSL* ssl) const { SSL_free(ssl); }
-};
-using SslCtxPtr = std::unique_ptr<SSL_CTX, SslCtxFree>;
-using SslPtr = std::unique_ptr<SSL, SslFree>;
+using Socket = TlsStream::Socket;
 
-class Socket {
- public:
-  explicit Socket(int fd = -1) : fd_(fd) {}
-  Socket(Socket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Socket& operator=(Socket&& other) noexcept {
-    if (this != &other) {
-      reset();
-      fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
+Error timed_out(const Deadline& deadline) {
+  if (deadline.passed()) {
+    return Error::kind(ErrorKind::TimedOut, "the check's " +
+                                                std::to_string(deadline.whole_run().count()) +
+                                                " s ran out while waiting for the server");
   }
-  ~Socket() { reset(); }
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
+  return Error::kind(ErrorKind::TimedOut, "no answer from the server for " +
+                                              std::to_string(deadline.each_wait().count()) + " s");
+}
 
- private:
-  void reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-  int fd_;
+// What one OpenSSL call came to: its result, SSL_get_error's answer and errno right after it, or
+// a wait that ran out.
+struct SslOutcome {
+  int rc = 0;
+  int ssl_error = SSL_ERROR_SSL;
+  int saved_errno = 0;
+  bool timed_out = false;
 };
 
-// OpenSSL's queued errors as one text (the last one is the most specific), queue cleared.
-std::string ssl_error_text(const char* fallback) {
-  std::string text;
+// Every OpenSSL failure becomes an Error here, and only here. The queue of OpenSSL's errors is
+// read and cleared.
+Error ssl_failure(const SslOutcome& outcome, const Deadline& deadline, const char* fallback) {
+  std::string queued;
   while (unsigned long code = ERR_get_error()) {
+    // The last one is the most specific.
     char buffer[256];
     ERR_error_string_n(code, buffer, sizeof buffer);
     const char* reason = ERR_reason_error_string(code);
-    text = reason ? reason : buffer;
+    queued = reason ? reason : buffer;
   }
-  return text.empty() ? fallback : text;
+  if (outcome.timed_out) return timed_out(deadline);
+  if (!queued.empty()) return Error::other(std::move(queued));
+  if (outcome.saved_errno != 0) return Error::os(outcome.saved_errno);
+  return Error::other(fallback);
 }
 
-Error timed_out(int seconds) {
-  return Error::kind(ErrorKind::TimedOut,
-                     "no answer from the server for " + std::to_string(seconds) + " s");
+Error ssl_failure(const Deadline& deadline, const char* fallback) {
+  return ssl_failure(SslOutcome{}, deadline, fallback);
+}
+
+// Waits until the socket is ready for `events`; false when the wait ran out. A wait cut short by
+// the run's deadline ends only once the deadline has passed, so that everyone after it sees so.
+bool wait_ready(int fd, short events, const Deadline& deadline) {
+  pollfd p{fd, events, 0};
+  const auto wait = deadline.next_wait();
+  int ready;
+  do {
+    ready = ::poll(&p, 1, static_cast<int>(wait.count()));
+  } while (ready < 0 && errno == EINTR);
+  if (ready == 0 && wait < deadline.each_wait()) {
+    while (!deadline.passed()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return ready > 0;
+}
+
+// Runs an OpenSSL call on the non-blocking socket, waiting as it asks, each wait bounded and the
+// whole call bounded by the run's deadline: a server that trickles cannot stretch it.
+template <class Call>
+SslOutcome drive(SSL* ssl, int fd, const Deadline& deadline, Call call) {
+  for (;;) {
+    if (deadline.passed()) return {.timed_out = true};
+    ERR_clear_error();
+    errno = 0;
+    const int rc = call();
+    if (rc > 0) return {.rc = rc, .ssl_error = SSL_ERROR_NONE};
+    const int saved = errno;
+    const SslOutcome outcome{.rc = rc, .ssl_error = SSL_get_error(ssl, rc), .saved_errno = saved};
+    if (outcome.ssl_error != SSL_ERROR_WANT_READ && outcome.ssl_error != SSL_ERROR_WANT_WRITE) {
+      return outcome;
+    }
+    const short events = outcome.ssl_error == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN;
+    if (!wait_ready(fd, events, deadline)) return {.timed_out = true};
+  }
 }
 
 bool is_ip_literal(const std::string& host) {
@@ -73,8 +123,8 @@ bool is_ip_literal(const std::string& host) {
          inet_pton(AF_INET6, host.c_str(), address) == 1;
 }
 
-// Tries every resolved address in turn, each bounded by the timeout, like the bootstrapper.
-Result<Socket> connect_tcp(const ServerEndpoint& endpoint) {
+// Tries every resolved address in turn, each bounded by the deadline, like the bootstrapper.
+Result<Socket> connect_tcp(const ServerEndpoint& endpoint, const Deadline& deadline) {
   addrinfo hints{};
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
@@ -86,33 +136,27 @@ Result<Socket> connect_tcp(const ServerEndpoint& endpoint) {
   std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> list(found, &freeaddrinfo);
   std::optional<Error> last;
   for (addrinfo* a = found; a; a = a->ai_next) {
+    if (deadline.passed()) return timed_out(deadline);
     Socket s(::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol));
-    if (s.get() < 0) {
+    if (s.fd < 0) {
       last = Error::os(errno);
       continue;
     }
-    if (::connect(s.get(), a->ai_addr, a->ai_addrlen) != 0 && errno != EINPROGRESS) {
+    if (::connect(s.fd, a->ai_addr, a->ai_addrlen) != 0 && errno != EINPROGRESS) {
       last = Error::os(errno);
       continue;
     }
-    pollfd p{s.get(), POLLOUT, 0};
-    const int ready = ::poll(&p, 1, endpoint.timeout_seconds * 1000);
-    if (ready <= 0) {
-      last = ready == 0 ? timed_out(endpoint.timeout_seconds) : Error::os(errno);
+    if (!wait_ready(s.fd, POLLOUT, deadline)) {
+      last = timed_out(deadline);
       continue;
     }
     int so_error = 0;
     socklen_t len = sizeof so_error;
-    ::getsockopt(s.get(), SOL_SOCKET, SO_ERROR, &so_error, &len);
+    ::getsockopt(s.fd, SOL_SOCKET, SO_ERROR, &so_error, &len);
     if (so_error != 0) {
       last = Error::os(so_error);
       continue;
     }
-    // Blocking from here on, every read and write bounded by the timeout.
-    ::fcntl(s.get(), F_SETFL, ::fcntl(s.get(), F_GETFL) & ~O_NONBLOCK);
-    timeval tv{endpoint.timeout_seconds, 0};
-    ::setsockopt(s.get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    ::setsockopt(s.get(), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     return s;
   }
   if (!last)
@@ -169,10 +213,40 @@ void judge_certificate(SSL* ssl, const ServerEndpoint& endpoint, TlsFacts& facts
       "chain of " + std::to_string(length) + " complete and trusted, valid for " + endpoint.host;
 }
 
+// A client context that offers what the profile allows and trusts the endpoint's roots.
+Result<TlsStream::CtxPtr> client_context(const ServerEndpoint& endpoint, const TlsProfile& profile,
+                                         const Deadline& deadline) {
+  ERR_clear_error();
+  TlsStream::CtxPtr ctx(SSL_CTX_new(TLS_client_method()));
+  auto failed = [&](const char* what) { return ssl_failure(deadline, what); };
+  if (!ctx) return failed("SSL_CTX_new failed");
+  if (profile.min_version) SSL_CTX_set_min_proto_version(ctx.get(), profile.min_version);
+  if (profile.max_version) SSL_CTX_set_max_proto_version(ctx.get(), profile.max_version);
+  if (!SSL_CTX_set_cipher_list(ctx.get(), profile.cipher_list.c_str())) {
+    return failed("no cipher suite to offer");
+  }
+  if (!profile.groups.empty() && !SSL_CTX_set1_groups_list(ctx.get(), profile.groups.c_str())) {
+    return failed("bad group list");
+  }
+  if (!profile.signature_algorithms.empty() &&
+      !SSL_CTX_set1_sigalgs_list(ctx.get(), profile.signature_algorithms.c_str())) {
+    return failed("bad signature algorithm list");
+  }
+  // Schannel ends a stream at a TCP end of stream as at a close_notify.
+  SSL_CTX_set_options(ctx.get(), SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_TICKET);
+  const bool trusted = endpoint.ca_file ? SSL_CTX_load_verify_locations(
+                                              ctx.get(), endpoint.ca_file->c_str(), nullptr)
+                                        : SSL_CTX_set_default_verify_paths(ctx.get());
+  if (!trusted) return failed("cannot load the trusted roots");
+  // The handshake goes on whatever the certificate: the check reports it and judges the rest too.
+  SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_NONE, nullptr);
+  return ctx;
+}
+
 }  // namespace
 
 std::string openssl_cipher_list(std::span<const std::string_view> standard_names) {
-  SslCtxPtr ctx(SSL_CTX_new(TLS_client_method()));
+  TlsStream::CtxPtr ctx(SSL_CTX_new(TLS_client_method()));
   std::string list;
   if (!ctx || !SSL_CTX_set_cipher_list(ctx.get(), "ALL:COMPLEMENTOFALL:@SECLEVEL=0")) return list;
   STACK_OF(SSL_CIPHER)* known = SSL_CTX_get_ciphers(ctx.get());
@@ -191,6 +265,22 @@ std::string openssl_cipher_list(std::span<const std::string_view> standard_names
   return list;
 }
 
+Result<void> check_trusted_roots(const std::string& path) {
+  ERR_clear_error();
+  X509_STORE* store = X509_STORE_new();
+  if (!store) return Error::other("out of memory");
+  const bool loaded = X509_STORE_load_file(store, path.c_str()) == 1;
+  const int count = loaded ? sk_X509_OBJECT_num(X509_STORE_get0_objects(store)) : 0;
+  X509_STORE_free(store);
+  if (!loaded) {
+    const Deadline unused(std::chrono::seconds(1), std::chrono::seconds(1));
+    return ssl_failure(unused, "not a file of PEM certificates");
+  }
+  if (count == 0) return Error::other("it holds no certificate");
+  ERR_clear_error();
+  return success();
+}
+
 TlsProfile profile_for(const WindowsClient& client) {
   TlsProfile profile;
   // Security level 0: the check offers what Windows offers, whatever OpenSSL's own policy says.
@@ -199,6 +289,14 @@ TlsProfile profile_for(const WindowsClient& client) {
   profile.signature_algorithms = client.signature_algorithms;
   profile.min_version = TLS1_2_VERSION;
   profile.max_version = TLS1_2_VERSION;
+  return profile;
+}
+
+TlsProfile legacy_profile_for(const WindowsClient& client) {
+  TlsProfile profile = profile_for(client);
+  profile.signature_algorithms.clear();  // TLS 1.0 and 1.1 have no such list
+  profile.min_version = TLS1_VERSION;
+  profile.max_version = TLS1_1_VERSION;
   return profile;
 }
 
@@ -216,46 +314,23 @@ TlsProfile any_tls_profile() {
   return profile;
 }
 
-TlsOpen open_tls(const ServerEndpoint& endpoint, const TlsProfile& profile) {
+TlsOpen open_tls(const ServerEndpoint& endpoint, const TlsProfile& profile,
+                 const Deadline& deadline) {
   TlsOpen open;
-  auto tcp = connect_tcp(endpoint);
-  if (!tcp) {
-    open.failure = TlsOpen::Failure::Connect;
-    open.error = tcp.take_error();
-    return open;
-  }
-  auto fail = [&](std::string text) {
-    open.failure = TlsOpen::Failure::Handshake;
-    open.error = Error::other(std::move(text));
+  auto fail = [&](TlsOpen::Failure failure, Error error) {
+    open.failure = failure;
+    open.error = std::move(error);
     return std::move(open);
   };
+  auto tcp = connect_tcp(endpoint, deadline);
+  if (!tcp) return fail(TlsOpen::Failure::Connect, tcp.take_error());
+  auto ctx = client_context(endpoint, profile, deadline);
+  if (!ctx) return fail(TlsOpen::Failure::Handshake, ctx.take_error());
 
-  ERR_clear_error();
-  SslCtxPtr ctx(SSL_CTX_new(TLS_client_method()));
-  if (!ctx) return fail(ssl_error_text("SSL_CTX_new failed"));
-  if (profile.min_version) SSL_CTX_set_min_proto_version(ctx.get(), profile.min_version);
-  if (profile.max_version) SSL_CTX_set_max_proto_version(ctx.get(), profile.max_version);
-  if (!SSL_CTX_set_cipher_list(ctx.get(), profile.cipher_list.c_str())) {
-    return fail("no cipher suite to offer: " + ssl_error_text("bad cipher list"));
+  TlsStream::SslPtr ssl(SSL_new(ctx->get()));
+  if (!ssl) {
+    return fail(TlsOpen::Failure::Handshake, ssl_failure(deadline, "SSL_new failed"));
   }
-  if (!profile.groups.empty() && !SSL_CTX_set1_groups_list(ctx.get(), profile.groups.c_str())) {
-    return fail(ssl_error_text("bad group list"));
-  }
-  if (!profile.signature_algorithms.empty() &&
-      !SSL_CTX_set1_sigalgs_list(ctx.get(), profile.signature_algorithms.c_str())) {
-    return fail(ssl_error_text("bad signature algorithm list"));
-  }
-  // Schannel ends a stream at a TCP end of stream as at a close_notify.
-  SSL_CTX_set_options(ctx.get(), SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_TICKET);
-  const bool trusted = endpoint.ca_file ? SSL_CTX_load_verify_locations(
-                                              ctx.get(), endpoint.ca_file->c_str(), nullptr)
-                                        : SSL_CTX_set_default_verify_paths(ctx.get());
-  if (!trusted) return fail("cannot load the trusted roots: " + ssl_error_text("unknown error"));
-  // The handshake goes on whatever the certificate: the check reports it and judges the rest too.
-  SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_NONE, nullptr);
-
-  SslPtr ssl(SSL_new(ctx.get()));
-  if (!ssl) return fail(ssl_error_text("SSL_new failed"));
   X509_VERIFY_PARAM* param = SSL_get0_param(ssl.get());
   if (is_ip_literal(endpoint.host)) {
     X509_VERIFY_PARAM_set1_ip_asc(param, endpoint.host.c_str());
@@ -264,21 +339,13 @@ TlsOpen open_tls(const ServerEndpoint& endpoint, const TlsProfile& profile) {
     X509_VERIFY_PARAM_set1_host(param, endpoint.host.c_str(), 0);
   }
   Socket socket = std::move(*tcp);
-  SSL_set_fd(ssl.get(), socket.get());
-  errno = 0;
-  if (const int rc = SSL_connect(ssl.get()); rc != 1) {
-    const int saved = errno;
-    const int error = SSL_get_error(ssl.get(), rc);
-    std::string text = ssl_error_text("");
-    if (text.empty()) {
-      text =
-          error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE || saved == EAGAIN ||
-                  saved == EWOULDBLOCK
-              ? "no answer from the server for " + std::to_string(endpoint.timeout_seconds) + " s"
-          : saved != 0 ? error_text(Error::os(saved))
-                       : "the server closed the connection during the handshake";
-    }
-    return fail(text);
+  SSL_set_fd(ssl.get(), socket.fd);
+  const SslOutcome handshake =
+      drive(ssl.get(), socket.fd, deadline, [&] { return SSL_connect(ssl.get()); });
+  if (handshake.rc != 1) {
+    return fail(
+        TlsOpen::Failure::Handshake,
+        ssl_failure(handshake, deadline, "the server closed the connection during the handshake"));
   }
 
   open.facts.version = SSL_get_version(ssl.get());
@@ -286,56 +353,35 @@ TlsOpen open_tls(const ServerEndpoint& endpoint, const TlsProfile& profile) {
   const char* standard = cipher ? SSL_CIPHER_standard_name(cipher) : nullptr;
   open.facts.suite = standard ? standard : (cipher ? SSL_CIPHER_get_name(cipher) : "?");
   judge_certificate(ssl.get(), endpoint, open.facts);
-  open.stream.reset(new TlsStream(socket.release(), ssl.release(), endpoint.timeout_seconds));
+  open.stream =
+      std::make_unique<TlsStream>(std::move(socket), std::move(*ctx), std::move(ssl), deadline);
   return open;
 }
 
-TlsStream::~TlsStream() {
-  SSL_free(static_cast<SSL*>(ssl_));
-  ::close(fd_);
-}
+TlsStream::TlsStream(Socket socket, CtxPtr ctx, SslPtr ssl, const Deadline& deadline)
+    : socket_(std::move(socket)), ctx_(std::move(ctx)), ssl_(std::move(ssl)), deadline_(deadline) {}
 
 Result<size_t> TlsStream::read_now(std::span<uint8_t> buffer) {
-  SSL* ssl = static_cast<SSL*>(ssl_);
-  ERR_clear_error();
-  errno = 0;
-  const int n =
-      SSL_read(ssl, buffer.data(), static_cast<int>(std::min<size_t>(buffer.size(), INT_MAX)));
-  if (n > 0) return static_cast<size_t>(n);
-  const int saved = errno;
-  switch (SSL_get_error(ssl, n)) {
-    case SSL_ERROR_ZERO_RETURN:
-      return size_t{0};
-    case SSL_ERROR_WANT_READ:  // the socket's receive timeout ran out
-    case SSL_ERROR_WANT_WRITE:
-      return timed_out(timeout_seconds_);
-    case SSL_ERROR_SYSCALL:
-      if (saved == EAGAIN || saved == EWOULDBLOCK) return timed_out(timeout_seconds_);
-      if (saved == 0 && ERR_peek_error() == 0) return size_t{0};
-      if (saved != 0) return Error::os(saved);
-      break;
-    default:
-      break;
+  const int size = static_cast<int>(std::min<size_t>(buffer.size(), INT_MAX));
+  const SslOutcome read = drive(ssl_.get(), socket_.fd, deadline_,
+                                [&] { return SSL_read(ssl_.get(), buffer.data(), size); });
+  if (read.rc > 0) return static_cast<size_t>(read.rc);
+  // The end of the stream: a close_notify, or the TCP connection's end (as Schannel sees it).
+  if (!read.timed_out &&
+      (read.ssl_error == SSL_ERROR_ZERO_RETURN ||
+       (read.ssl_error == SSL_ERROR_SYSCALL && read.saved_errno == 0 && ERR_peek_error() == 0))) {
+    return size_t{0};
   }
-  return Error::other(ssl_error_text("TLS read failed"));
+  return ssl_failure(read, deadline_, "TLS read failed");
 }
 
 Result<size_t> TlsStream::write_now(std::span<const uint8_t> bytes) {
-  SSL* ssl = static_cast<SSL*>(ssl_);
   if (bytes.empty()) return size_t{0};
-  ERR_clear_error();
-  errno = 0;
-  const int n =
-      SSL_write(ssl, bytes.data(), static_cast<int>(std::min<size_t>(bytes.size(), INT_MAX)));
-  if (n > 0) return static_cast<size_t>(n);
-  const int saved = errno;
-  const int error = SSL_get_error(ssl, n);
-  if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE || saved == EAGAIN ||
-      saved == EWOULDBLOCK) {
-    return timed_out(timeout_seconds_);
-  }
-  if (saved != 0) return Error::os(saved);
-  return Error::other(ssl_error_text("TLS write failed"));
+  const int size = static_cast<int>(std::min<size_t>(bytes.size(), INT_MAX));
+  const SslOutcome written = drive(ssl_.get(), socket_.fd, deadline_,
+                                   [&] { return SSL_write(ssl_.get(), bytes.data(), size); });
+  if (written.rc > 0) return static_cast<size_t>(written.rc);
+  return ssl_failure(written, deadline_, "TLS write failed");
 }
 
 Task<Result<size_t>> TlsStream::read(std::span<uint8_t> buffer) {
@@ -351,8 +397,9 @@ Task<Result<void>> TlsStream::flush() {
 }
 
 Task<Result<void>> TlsStream::close() {
+  // close_notify, sent without waiting for the server's: it may already be gone.
   ERR_clear_error();
-  SSL_shutdown(static_cast<SSL*>(ssl_));  // close_notify; the server may already be gone
+  SSL_shutdown(ssl_.get());
   ERR_clear_error();
   co_return success();
 }

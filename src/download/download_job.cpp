@@ -55,7 +55,8 @@ Task<void> delete_both(DownloadPaths paths) {
 }  // namespace
 
 DownloadJobSetup default_download_job_setup() {
-  return {DOWNLOAD_URL, secure_connector(), download_paths};
+  return {DOWNLOAD_URL, secure_connector(), download_paths, launcher_publishers(),
+          system_signature_inspector()};
 }
 
 void set_download_job_setup(DownloadJobSetup setup) {
@@ -81,6 +82,18 @@ Task<void> run_download_job(std::shared_ptr<DownloadStatus> status) {
   }
   const std::string& path = request.file_path;
   const bool matches = co_await run_blocking([&] { return verify_file_crc(path, remote_crc); });
+  if (matches && !setup.publishers.empty()) {
+    // The checksum came from the same server as the file: only the publisher's signature tells a
+    // launcher from whatever someone with write access to the server put there.
+    auto problem = co_await run_blocking(
+        [&] { return launcher_signature_problem(setup.signatures, path, setup.publishers); });
+    if (problem) {
+      print_line(OutputStream::Err,
+                 "启动器签名检查失败 / launcher signature check failed: " + *problem);
+      publish(*status, Phase::Failed);
+      co_return;
+    }
+  }
   if (matches) {
     print_line(OutputStream::Out, "下载成功");
     publish(*status, Phase::Downloaded);

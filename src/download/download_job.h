@@ -10,6 +10,7 @@
 
 #include "download/download_paths.h"
 #include "download/download_status.h"
+#include "download/launcher_signature.h"
 #include "net/byte_stream.h"
 #include "runtime/error.h"
 #include "runtime/task.h"
@@ -30,12 +31,15 @@ bool verify_file_crc(const std::string& path, uint64_t expected);
 // Blocks the calling thread until both have been tried.
 void delete_download_files();
 
-// Where jobs download from and to. The defaults are the built-in URL, the TLS connector and the
-// temporary folder; tests replace them.
+// Where jobs download from and to, and whose signature a verified file must carry. The defaults
+// are the built-in URL, the TLS connector, the temporary folder, the publishers the program was
+// built with (none: no signature check) and the system's signature check; tests replace them.
 struct DownloadJobSetup {
   std::string url;
   Connector connector;
   std::function<Result<DownloadPaths>()> paths;
+  std::span<const std::string_view> publishers = {};
+  SignatureInspector signatures = {};
 };
 DownloadJobSetup default_download_job_setup();
 void set_download_job_setup(DownloadJobSetup setup);  // for jobs and deletions started afterwards

@@ -4,15 +4,16 @@
 
 namespace quorvel {
 
-const char DOWNLOAD_URL[] = QUORVEL_DOWNLOAD_URL;
+bool has_one_double_slash(std::string_view url) {
+  const size_t separator = url.find("//");
+  return separator != std::string_view::npos &&
+         url.find("//", separator + 2) == std::string_view::npos;
+}
 
 Result<DownloadUrl> parse_download_url(std::string_view url) {
   // Exactly one "//": the scheme before it, the authority and path after it.
+  if (!has_one_double_slash(url)) return Error::kind(ErrorKind::InvalidInput, "Invalid URL format");
   const size_t separator = url.find("//");
-  if (separator == std::string_view::npos ||
-      url.find("//", separator + 2) != std::string_view::npos) {
-    return Error::kind(ErrorKind::InvalidInput, "Invalid URL format");
-  }
   const std::string_view rest = url.substr(separator + 2);
 
   const size_t slash = rest.find('/');

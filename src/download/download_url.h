@@ -19,6 +19,9 @@ struct DownloadUrl {
   std::string path;  // always begins with "/"
 };
 
+// The split's first rule: "//" occurs exactly once, between the scheme and the authority.
+bool has_one_double_slash(std::string_view url);
+
 // Every URL is fetched over TLS: the scheme is not examined and the default port is 443.
 Result<DownloadUrl> parse_download_url(std::string_view url);
 

@@ -36,13 +36,21 @@ Result<void> check_head_reply(std::string_view reply) {
   return success();
 }
 
-std::vector<HeaderLine> recognised_header_lines(std::string_view reply) {
-  std::vector<HeaderLine> lines;
+std::vector<std::string_view> reply_lines(std::string_view reply) {
+  std::vector<std::string_view> lines;
   while (!reply.empty()) {
     const size_t feed = reply.find('\n');
     std::string_view line = reply.substr(0, feed);
     reply.remove_prefix(feed == std::string_view::npos ? reply.size() : feed + 1);
     if (feed != std::string_view::npos && line.ends_with('\r')) line.remove_suffix(1);
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::vector<HeaderLine> recognised_header_lines(std::string_view reply) {
+  std::vector<HeaderLine> lines;
+  for (const std::string_view line : reply_lines(reply)) {
     for (const Prefix& prefix : PREFIXES) {
       if (line.starts_with(prefix.text)) {
         lines.push_back({prefix.name, trim_unicode_whitespace(line.substr(prefix.text.size()))});

@@ -24,6 +24,10 @@ struct HeaderLine {
 // The whole HEAD reply: valid UTF-8 and beginning with "HTTP/1.1 200", else the error to report.
 Result<void> check_head_reply(std::string_view reply);
 
+// The HEAD reply's lines as the recognition below sees them: split at each line feed, a carriage
+// return before it dropped, no empty line after a final line feed.
+std::vector<std::string_view> reply_lines(std::string_view reply);
+
 // The recognised header lines of a checked HEAD reply, in line order; a header given twice is
 // listed twice. Every line, the status line and the blank line included, is tested.
 std::vector<HeaderLine> recognised_header_lines(std::string_view reply);

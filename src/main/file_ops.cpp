@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "main/win_handle.h"
+#include "runtime/win_handle.h"
 
 namespace quorvel {
 namespace {

@@ -9,9 +9,9 @@
 #include "main/file_ops.h"
 #include "main/launch.h"
 #include "main/remove_tree.h"
-#include "main/win_handle.h"
 #include "runtime/delete_file.h"
 #include "runtime/paths.h"
+#include "runtime/win_handle.h"
 
 namespace quorvel {
 namespace {

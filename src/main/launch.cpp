@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "download/output.h"
-#include "main/win_handle.h"
 #include "runtime/error.h"
+#include "runtime/win_handle.h"
 
 namespace quorvel {
 

@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include "main/win_handle.h"
 #include "runtime/delete_file.h"
 #include "runtime/paths.h"
+#include "runtime/win_handle.h"
 
 namespace quorvel {
 namespace {

@@ -8,6 +8,7 @@
 
 #include "main/progress_window.h"
 #include "runtime/system_library.h"
+#include "ui.h"
 
 namespace quorvel {
 
@@ -60,7 +61,7 @@ SingleInstance SingleInstance::claim(const std::wstring& name) {
 }
 
 void show_running_copy() {
-  HWND window = FindWindowA("libui_uiWindow", WINDOW_TITLE);
+  auto window = reinterpret_cast<HWND>(uiWindowFindToplevel(WINDOW_TITLE));
   if (window == nullptr) return;
   if (IsIconic(window)) ShowWindow(window, SW_RESTORE);
   SetForegroundWindow(window);

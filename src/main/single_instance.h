@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "main/win_handle.h"
+#include "runtime/win_handle.h"
 
 namespace quorvel {
 

@@ -1,27 +1,11 @@
 #include "net/schannel_credentials.h"
 
-#include "runtime/system_calls.h"
-
 namespace quorvel {
 
 namespace {
 constexpr DWORD CREDENTIAL_FLAGS = SCH_USE_STRONG_CRYPTO | SCH_CRED_NO_DEFAULT_CREDS;
 static_assert(CREDENTIAL_FLAGS == 0x00400010);
 }  // namespace
-
-std::optional<WindowsVersion> running_windows_version() {
-  using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
-  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  if (!ntdll) return std::nullopt;
-  auto rtl_get_version = reinterpret_cast<RtlGetVersionFn>(
-      reinterpret_cast<void*>(system_calls().get_proc_address(ntdll, "RtlGetVersion")));
-  if (!rtl_get_version) return std::nullopt;
-  OSVERSIONINFOW info{};
-  static_assert(sizeof(info) == 276);
-  info.dwOSVersionInfoSize = sizeof(info);
-  rtl_get_version(&info);
-  return WindowsVersion{info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber};
-}
 
 CredentialStructure credential_structure_for(std::optional<WindowsVersion> version) {
   if (version && (version->major > 10 || (version->major == 10 && version->build > 17762))) {

@@ -14,17 +14,9 @@
 #include <cstdint>
 #include <optional>
 
+#include "runtime/windows_version.h"
+
 namespace quorvel {
-
-struct WindowsVersion {
-  uint32_t major = 0;
-  uint32_t minor = 0;
-  uint32_t build = 0;
-};
-
-// The running system's version from ntdll's RtlGetVersion (not subject to compatibility shims);
-// none when the function is missing.
-std::optional<WindowsVersion> running_windows_version();
 
 enum class CredentialStructure : uint8_t { SchannelCred, SchCredentials };
 

@@ -18,26 +18,23 @@ Error last_error() {
   return Error::os(static_cast<int32_t>(GetLastError()));
 }
 
-template <typename Function>
-bool find(HMODULE module, const char* name, Function& function) {
-  function = library_function<Function>(module, name);
-  return function != nullptr;
-}
-
 Result<CertificateFunctions> load_certificate_functions() {
   auto module = load_system_library(L"crypt32.dll");
   if (!module) return module.take_error();
   CertificateFunctions f;
   const HMODULE m = *module;
-  if (!find(m, "CertOpenStore", f.CertOpenStore) || !find(m, "CertCloseStore", f.CertCloseStore) ||
-      !find(m, "CertDuplicateStore", f.CertDuplicateStore) ||
-      !find(m, "CertCreateCertificateContext", f.CertCreateCertificateContext) ||
-      !find(m, "CertFreeCertificateContext", f.CertFreeCertificateContext) ||
-      !find(m, "CertAddCertificateContextToStore", f.CertAddCertificateContextToStore) ||
-      !find(m, "CertEnumCertificatesInStore", f.CertEnumCertificatesInStore) ||
-      !find(m, "CertGetCertificateChain", f.CertGetCertificateChain) ||
-      !find(m, "CertFreeCertificateChain", f.CertFreeCertificateChain) ||
-      !find(m, "CertVerifyCertificateChainPolicy", f.CertVerifyCertificateChainPolicy)) {
+  if (!find_library_function(m, "CertOpenStore", f.CertOpenStore) ||
+      !find_library_function(m, "CertCloseStore", f.CertCloseStore) ||
+      !find_library_function(m, "CertDuplicateStore", f.CertDuplicateStore) ||
+      !find_library_function(m, "CertCreateCertificateContext", f.CertCreateCertificateContext) ||
+      !find_library_function(m, "CertFreeCertificateContext", f.CertFreeCertificateContext) ||
+      !find_library_function(m, "CertAddCertificateContextToStore",
+                             f.CertAddCertificateContextToStore) ||
+      !find_library_function(m, "CertEnumCertificatesInStore", f.CertEnumCertificatesInStore) ||
+      !find_library_function(m, "CertGetCertificateChain", f.CertGetCertificateChain) ||
+      !find_library_function(m, "CertFreeCertificateChain", f.CertFreeCertificateChain) ||
+      !find_library_function(m, "CertVerifyCertificateChainPolicy",
+                             f.CertVerifyCertificateChainPolicy)) {
     return last_error();
   }
   return f;

@@ -37,9 +37,10 @@ Result<const SecurityFunctionTableW*> load_security_functions();
 const SecurityFunctionTableW& sspi();
 const CertificateFunctions& crypt32();
 
-// Tests of what Wine's Schannel cannot do (renegotiate, honour the credential structure): their
-// own tables in place of the DLLs', after load_security_functions() succeeded; they put the DLLs'
-// tables back the same way.
+// The seam of the tests of what Wine's Schannel cannot do (renegotiate, honour the credential
+// structure): their own tables in place of the DLLs', after load_security_functions() succeeded.
+// Tests call it only through test::SecurityFunctionsSwap (tests/support), which puts the previous
+// tables back when its scope ends.
 void replace_security_functions_for_testing(const SecurityFunctionTableW* table,
                                             const CertificateFunctions& certificates);
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "runtime/system_calls.h"
+#include "runtime/win_handle.h"
 
 namespace quorvel {
 namespace {
@@ -16,29 +17,14 @@ constexpr ULONG DISPOSITION_POSIX_SEMANTICS = 0x00000002;
 constexpr ULONG DISPOSITION_IGNORE_READONLY_ATTRIBUTE = 0x00000010;
 constexpr auto FILE_DISPOSITION_INFO_EX_CLASS = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
 
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE h) : h_(h) {}
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  ~FileHandle() {
-    if (valid()) CloseHandle(h_);
-  }
-  bool valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
-  HANDLE get() const { return h_; }
-
- private:
-  HANDLE h_;
-};
-
 enum class HandleDelete { Deleted, Failed, Unsupported };
 
 // Deletes through a handle: POSIX semantics unlink the name at once even while others hold the file
 // open with delete sharing, and the read-only attribute is no obstacle.
 HandleDelete delete_by_handle(const std::wstring& path) {
-  FileHandle file(CreateFileW(path.c_str(), DELETE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  UniqueHandle file(system_calls().create_file(
+      path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file.valid()) return HandleDelete::Failed;
   DispositionInfoEx info{DISPOSITION_DELETE | DISPOSITION_POSIX_SEMANTICS |
                          DISPOSITION_IGNORE_READONLY_ATTRIBUTE};

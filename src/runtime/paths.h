@@ -1,4 +1,5 @@
-// Where the program's files live. Every function builds its answer afresh; nothing is cached.
+// Where the program's files live. Every function builds its answer afresh from the environment,
+// except the choice of the call that reads the temporary folder, which is made once.
 // The roots and locations are Windows-only; join_path and app_data_root_from are portable.
 #pragma once
 
@@ -34,10 +35,10 @@ std::wstring compat_marker_path();             // game directory + "force_compat
 std::wstring updater_log_path();   // game directory + "Updater.log" (kept by the cleanup)
 std::wstring launcher_log_path();  // game directory + "Launcher.log" (kept by the cleanup)
 
-// Which call temp_root() uses: true for GetTempPath2W (decided once per process).
+// Which call temp_root() uses: true for GetTempPath2W. Decided at the first query and kept; a
+// test's stand-in for kernel32's exports (the system-call table's get_proc_address) makes the next
+// query decide again.
 bool temp_root_uses_get_temp_path2();
-// Lets the next query choose again, for tests that stand in for kernel32's exports.
-void forget_temp_path_choice_for_testing();
 #endif
 
 }  // namespace quorvel

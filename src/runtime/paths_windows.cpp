@@ -12,17 +12,22 @@ namespace quorvel {
 namespace {
 
 using GetTempPathFn = DWORD(WINAPI*)(DWORD, LPWSTR);
+using GetProcAddressFn = decltype(&::GetProcAddress);
 
 std::atomic<GetTempPathFn> chosen{nullptr};
+// The lookup the choice came from: a test's stand-in for kernel32's exports makes it choose again.
+std::atomic<GetProcAddressFn> chosen_by{nullptr};
 
 // GetTempPath2W (Windows 11, and 10 with recent updates) is preferred; older systems and Wine 8
 // lack it. The choice is made at the first query; threads that race to it choose alike.
 GetTempPathFn temp_path_function() {
+  const GetProcAddressFn lookup = system_calls().get_proc_address;
   GetTempPathFn fn = chosen.load();
-  if (fn != nullptr) return fn;
-  fn = reinterpret_cast<GetTempPathFn>(reinterpret_cast<void*>(
-      system_calls().get_proc_address(GetModuleHandleW(L"kernel32"), "GetTempPath2W")));
+  if (fn != nullptr && chosen_by.load() == lookup) return fn;
+  fn = reinterpret_cast<GetTempPathFn>(
+      reinterpret_cast<void*>(lookup(GetModuleHandleW(L"kernel32"), "GetTempPath2W")));
   if (fn == nullptr) fn = &GetTempPathW;
+  chosen_by.store(lookup);
   chosen.store(fn);
   return fn;
 }
@@ -31,10 +36,6 @@ GetTempPathFn temp_path_function() {
 
 bool temp_root_uses_get_temp_path2() {
   return temp_path_function() != &GetTempPathW;
-}
-
-void forget_temp_path_choice_for_testing() {
-  chosen.store(nullptr);
 }
 
 Result<std::wstring> temp_root() {

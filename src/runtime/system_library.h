@@ -24,4 +24,11 @@ Function library_function(HMODULE module, const char* name) {
   return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
+// The same into `function`; false when the DLL has no such export.
+template <typename Function>
+bool find_library_function(HMODULE module, const char* name, Function& function) {
+  function = library_function<Function>(module, name);
+  return function != nullptr;
+}
+
 }  // namespace quorvel

@@ -10,19 +10,12 @@
 namespace quorvel::detail {
 
 // Starts `body` on a new named thread that is never joined; the system's error when the thread
-// cannot be made.
+// cannot be made (tests make it fail through the system-call table's create_thread).
 Result<void> spawn_thread(const std::string& name, std::function<void()> body);
 
 // Sleeps at least `duration` (on Windows rounded up to whole milliseconds). Unlike the C++
 // library's sleep on MinGW, which waits on an event (a wineserver call under Wine), this is a
 // plain timed sleep.
 void pause_thread(std::chrono::microseconds duration);
-
-// Tests of the fallback paths: after `successes` more threads, every spawn_thread fails as if the
-// system had run out of memory for it. A negative value lifts the limit.
-void limit_thread_spawns_for_testing(int successes);
-
-// Used by spawn_thread: false when a test limit has run out (and then no thread is made).
-bool thread_spawn_allowed();
 
 }  // namespace quorvel::detail

@@ -2,9 +2,11 @@
 
 #include <cerrno>
 
+#include <atomic>
 #include <memory>
 #include <thread>
 
+#include "runtime/system_calls.h"
 #include "runtime/thread.h"
 
 namespace quorvel::detail {
@@ -25,7 +27,6 @@ void* thread_main(void* arg) {
 }  // namespace
 
 Result<void> spawn_thread(const std::string& name, std::function<void()> body) {
-  if (!thread_spawn_allowed()) return Error::os(EAGAIN);
   auto start = std::make_unique<Start>(Start{std::move(body)});
   std::string thread_name = name;
   pthread_attr_t attr;
@@ -33,7 +34,8 @@ Result<void> spawn_thread(const std::string& name, std::function<void()> body) {
   pthread_attr_setstacksize(&attr, STACK_SIZE);
   pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
   pthread_t thread;
-  int rc = pthread_create(&thread, &attr, thread_main, start.get());
+  const auto create_thread = std::atomic_ref(system_calls().create_thread).load();
+  int rc = create_thread(&thread, &attr, thread_main, start.get());
   pthread_attr_destroy(&attr);
   if (rc != 0) return Error::os(rc);
   // Named by its creator, so the name is in place once this returns. Linux keeps at most 15

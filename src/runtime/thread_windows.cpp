@@ -1,7 +1,9 @@
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
 
+#include "runtime/system_calls.h"
 #include "runtime/thread.h"
 #include "runtime/utf.h"
 
@@ -32,11 +34,11 @@ DWORD WINAPI thread_main(LPVOID arg) {
 }  // namespace
 
 Result<void> spawn_thread(const std::string& name, std::function<void()> body) {
-  if (!thread_spawn_allowed()) return Error::os(ERROR_NOT_ENOUGH_MEMORY);
   auto start = std::make_unique<Start>(Start{std::move(body)});
   // Created suspended and named by its creator, so the name is in place once this returns.
-  HANDLE thread = CreateThread(nullptr, STACK_SIZE, thread_main, start.get(),
-                               CREATE_SUSPENDED | STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  const auto create_thread = std::atomic_ref(system_calls().create_thread).load();
+  HANDLE thread = create_thread(nullptr, STACK_SIZE, thread_main, start.get(),
+                                CREATE_SUSPENDED | STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
   if (thread == nullptr) return Error::os(static_cast<int32_t>(GetLastError()));
   if (auto fn = set_thread_description()) {
     auto wide = utf8_to_utf16(name);

@@ -6,8 +6,10 @@ Environment (set by CTest): QUORVEL_CHECK, QUORVEL_CRC64SUM, QUORVEL_CHECK_WORK.
 """
 
 import os
+import socket
 import subprocess
 import sys
+import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -51,19 +53,8 @@ class CheckTool(unittest.TestCase):
 
     def nginx(self, ciphers=None):
         srv = NginxServer(PAYLOAD, os.path.join(CA, "localhost.pem"),
-                          os.path.join(CA, "localhost.key"), crc())
-        if ciphers:
-            plain = srv.write_config
-            def write_config():
-                path = plain()
-                with open(path) as f:
-                    conf = f.read().replace("ssl_protocols TLSv1.2;",
-                                            f"ssl_protocols TLSv1.2; ssl_ciphers {ciphers};")
-                with open(path, "w") as f:
-                    f.write(conf)
-                return path
-            srv.write_config = write_config
-        srv.start()
+                          os.path.join(CA, "localhost.key"), crc(),
+                          server_extra=f"ssl_ciphers {ciphers};" if ciphers else "").start()
         self.addCleanup(srv.stop)
         return srv
 
@@ -111,9 +102,18 @@ class CheckTool(unittest.TestCase):
             ("head_302", 1, "HEAD status",
              'FAIL      HEAD status: "HTTP/1.1 302 Found": the bootstrapper needs'),
             ("body_cut=half", 1, "checksum", "FAIL      checksum: the 50000 bytes served"),
-            ("bad_utf8", 1, "HEAD status", "FAIL      HEAD status:"),
+            ("bad_utf8", 1, "HEAD reply",
+             'FAIL      HEAD reply: line 2 ("Server: \\xFF\\xFE") is not UTF-8'),
             ("head_kept_open", 1, "HEAD reply",
              "FAIL      HEAD reply: the server kept the connection open after"),
+            ("head_body", 1, "HEAD reply",
+             "FAIL      HEAD reply: the server sent a body with its reply to HEAD, more than 65536"),
+            ("etag_each_head", 2, "mirrors (4 HEAD requests on fresh connections)",
+             'DEGRADED  mirrors (4 HEAD requests on fresh connections): the replies differ: '
+             'entity tags "q-1", "q-2", "q-3", "q-4"'),
+            ("get_bare_lf", 1, "GET head",
+             "FAIL      GET head: the server ends its header lines with a bare line feed"),
+            ("tls11_only", 1, "TLS 1.2", "FAIL      TLS 1.2: not offered"),
         ]
         for fault, status, requirement, start in cases:
             with self.subTest(fault=fault):
@@ -123,15 +123,69 @@ class CheckTool(unittest.TestCase):
                 self.assertEqual(code, status, "\n".join(lines) + err)
                 self.assertTrue(self.line(lines, requirement).startswith(start), "\n".join(lines))
 
+    def test_the_whole_run_keeps_its_deadline(self):
+        srv = self.fault("trickle_head")
+        started = time.monotonic()
+        code, lines, err = self.check(srv.port, "--deadline", "4")
+        self.assertLess(time.monotonic() - started, 15)
+        self.assertEqual(code, 1, "\n".join(lines) + err)
+        self.assertTrue(self.line(lines, "HEAD reply").startswith(
+            "FAIL      HEAD reply: the check's 4 s ran out after"), "\n".join(lines))
+        self.assertTrue(self.line(lines, "left unchecked").startswith(
+            "--        left unchecked: mirrors, GET, checksum, resume, resume past the end (the "
+            "check's 4 s ran out)"), "\n".join(lines))
+
+        # A body slower than the run: judged as far as it came, its checksum not compared.
+        slow = NginxServer(PAYLOAD, os.path.join(CA, "localhost.pem"),
+                           os.path.join(CA, "localhost.key"), crc(), limit_rate="10k").start()
+        self.addCleanup(slow.stop)
+        code, lines, err = self.check(slow.port, "--deadline", "3")
+        self.assertEqual(code, 1, "\n".join(lines) + err)
+        self.assertRegex(self.line(lines, "GET body"), r"^FAIL      GET body: \d+ bytes by the "
+                         r"end of the check's 3 s, the connection still open", "\n".join(lines))
+        self.assertEqual(self.line(lines, "checksum"), "--        checksum: not compared: no "
+                         "whole body", "\n".join(lines))
+        self.assertEqual(self.line(lines, "left unchecked"), "--        left unchecked: resume, "
+                         "resume past the end (the check's 3 s ran out)", "\n".join(lines))
+
+        # A port that accepts and never speaks: one handshake's wait, not one per client.
+        with socket.socket() as silent:
+            silent.bind(("127.0.0.1", 0))
+            silent.listen(8)
+            started = time.monotonic()
+            code, lines, err = self.check(silent.getsockname()[1])
+            self.assertLess(time.monotonic() - started, 6)
+        self.assertEqual(code, 1, "\n".join(lines) + err)
+        self.assertEqual(self.line(lines, "TLS 1.2"), "FAIL      TLS 1.2: no answer to a "
+                         "handshake: no answer from the server for 2 s", "\n".join(lines))
+        self.assertTrue(self.line(lines, "TLS for Windows 7").startswith("--        TLS for "
+                        "Windows 7: not tried"), "\n".join(lines))
+
     def test_no_server_and_bad_arguments_give_status_3(self):
         r = subprocess.run([CHECK, "https://localhost:1/Download/Micro/QuorvelLauncher.exe"],
                            capture_output=True, text=True, timeout=30)
         self.assertEqual(r.returncode, 3)
         self.assertIn("quorvel-check: cannot connect to localhost:1: Connection refused", r.stderr)
-        for args in ([], ["--timeout", "0", "https://x/"], ["https://a//b"], ["--bogus", "u"]):
+        empty = os.path.join(WORK, "empty.pem")
+        open(empty, "w").close()
+        url = "https://localhost:1/Download/Micro/QuorvelLauncher.exe"
+        cases = [  # arguments, the start of the reason (nothing when only the usage is checked)
+            ([], None), (["--timeout", "0", url], None), (["--deadline", "x", url], None),
+            (["--bogus", url], None),
+            (["http://localhost:1/Download/Micro/QuorvelLauncher.exe"],
+             'the URL breaks a rule the build enforces: the URL must begin with "https://"'),
+            (["https://localhost:1"], "the URL breaks a rule the build enforces: the URL names "
+             "no file"),
+            (["--ca-file", os.path.join(WORK, "missing.pem"), url],
+             "--ca-file %s cannot be used" % os.path.join(WORK, "missing.pem")),
+            (["--ca-file", empty, url], "--ca-file %s cannot be used" % empty),
+            (["--file", WORK, url], "--file %s cannot be read: it is a directory" % WORK),
+        ]
+        for args, reason in cases:
             r = subprocess.run([CHECK, *args], capture_output=True, text=True, timeout=30)
             self.assertEqual(r.returncode, 3, args)
-            self.assertTrue(r.stderr.startswith("quorvel-check: "), r.stderr)
+            self.assertTrue(r.stderr.startswith("quorvel-check: " + (reason or "")), r.stderr)
+            self.assertNotIn("cannot connect", r.stderr)  # judged before any connection
 
 
 if __name__ == "__main__":

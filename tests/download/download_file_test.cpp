@@ -13,7 +13,7 @@
 #include "support/fake_server.h"
 
 #ifdef _WIN32
-#include "runtime/system_calls.h"
+#include "support/system_call_swap.h"
 #endif
 
 namespace quorvel::test {
@@ -473,8 +473,6 @@ HANDLE WINAPI windows_create_file(LPCWSTR path, DWORD access, DWORD share,
 }
 
 TEST_F(DownloadFileTest, HiddenAndSystemFilesAreStillRewritten) {
-  SystemCalls saved = system_calls();
-  system_calls().create_file = windows_create_file;
   write_file(file, data.substr(0, 400));
   write_file(tag_file, "\"old\"");
   for (const std::string& path : {file, tag_file}) {
@@ -482,8 +480,11 @@ TEST_F(DownloadFileTest, HiddenAndSystemFilesAreStillRewritten) {
   }
   server.add(FakeReply{head_reply("Content-Length: 1000\r\nETag: \"new\"\r\n")});
   server.add(get_reply("HTTP/1.1 200 OK", data));
-  auto result = run();
-  system_calls() = saved;
+  Result<void> result = success();
+  {
+    test::SystemCallSwap swap(&SystemCalls::create_file, &windows_create_file);
+    result = run();
+  }
   ASSERT_TRUE(result.ok()) << error_text(result.error());
   EXPECT_EQ(tag(), "\"new\"");
   EXPECT_EQ(server.request(1), GET_REQUEST);

@@ -113,6 +113,33 @@ TEST_F(DownloadJobTest, WrongChecksumPublishesMismatch) {
   EXPECT_EQ(read_file(file), DIGITS);  // the job deletes nothing itself
 }
 
+TEST_F(DownloadJobTest, WithPublishersAWrongSignatureFailsTheJobAfterTheChecksum) {
+  static constexpr std::string_view NAMES[] = {"Example Games Ltd"};
+  server.add(FakeReply(head_reply("Content-Length: 9\r\nx-oss-hash-crc64ecma: " + DIGITS_CRC +
+                                  "\r\nETag: \"d\"\r\n")));
+  server.add(get_reply(DIGITS));
+  std::optional<std::string> checked;
+  SignatureInspector inspector{[&](const std::string& path) {
+                                 checked = read_file(path);  // the finished download
+                                 return 0;
+                               },
+                               [](const std::string&) -> Result<SignerFacts> {
+                                 return SignerFacts{"Someone Else", ChainVerdict::Trusted, false};
+                               }};
+  set_download_job_setup({URL, server.connector(),
+                          [this]() -> Result<DownloadPaths> {
+                            return DownloadPaths{file, tag_file};
+                          },
+                          NAMES, inspector});
+  run_job();
+  EXPECT_EQ(checked, DIGITS);
+  EXPECT_EQ(phase(), Phase::Failed);
+  EXPECT_EQ(captured.on(OutputStream::Out).back(), "下载完成！");
+  EXPECT_EQ(captured.on(OutputStream::Err),
+            Out{"启动器签名检查失败 / launcher signature check failed: wrong publisher: signed by "
+                "\"Someone Else\""});
+}
+
 TEST_F(DownloadJobTest, InvalidUrlPublishesFailed) {
   set_download_job_setup({"no-separator", server.connector(), [this]() -> Result<DownloadPaths> {
                             return DownloadPaths{file, tag_file};

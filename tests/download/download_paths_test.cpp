@@ -9,7 +9,7 @@
 #include <windows.h>
 
 #include "runtime/paths.h"
-#include "runtime/system_calls.h"
+#include "support/system_call_swap.h"
 #endif
 
 namespace quorvel {
@@ -47,26 +47,11 @@ TEST(DownloadPaths, TemporaryFolderThatIsNotUnicodeIsAnError) {
   EXPECT_EQ(error_text(paths.error()), "临时文件夹的路径不是有效的 Unicode 文本，无法保存下载文件");
 }
 
-DWORD WINAPI failing_get_temp_path(DWORD, LPWSTR) {
-  SetLastError(ERROR_ACCESS_DENIED);
-  return 0;
-}
-
-FARPROC WINAPI failing_kernel32(HMODULE module, LPCSTR name) {
-  if (std::string(name) == "GetTempPath2W") {
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&failing_get_temp_path));
-  }
-  return GetProcAddress(module, name);
-}
-
 TEST(DownloadPaths, TemporaryFolderThatCannotBeQueriedIsAnError) {
   // Never paths relative to the current directory.
-  SystemCalls saved = system_calls();
-  system_calls().get_proc_address = failing_kernel32;
-  forget_temp_path_choice_for_testing();
+  test::SystemCallSwap swap(&SystemCalls::get_proc_address,
+                            &test::kernel32_with_failing_get_temp_path2);
   auto paths = download_paths();
-  system_calls() = saved;
-  forget_temp_path_choice_for_testing();
   ASSERT_FALSE(paths.ok()) << paths->file;
   EXPECT_EQ(paths.error(), Error::os(ERROR_ACCESS_DENIED));
 }

@@ -1,4 +1,5 @@
-// Shared by the download tests: a scratch folder, file helpers and a capture of printed lines.
+// Shared by the download tests: a scratch folder, file helpers; printed lines are captured with
+// support/captured_lines.h.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,7 +16,7 @@
 #include <vector>
 
 #include "download/crc64.h"
-#include "download/output.h"
+#include "support/captured_lines.h"
 
 namespace quorvel::test {
 
@@ -53,34 +54,6 @@ inline void write_file(const std::string& path, const std::string& bytes) {
 inline uint64_t crc_of(const std::string& bytes) {
   return crc64_xz({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
 }
-
-// Collects every printed line while alive.
-class CapturedLines {
- public:
-  using Line = std::pair<OutputStream, std::string>;
-  CapturedLines() {
-    set_output_sink([this](OutputStream stream, std::string_view line) {
-      std::lock_guard lock(mutex_);
-      lines_.emplace_back(stream, std::string(line));
-    });
-  }
-  ~CapturedLines() { set_output_sink({}); }
-  std::vector<Line> lines() const {
-    std::lock_guard lock(mutex_);
-    return lines_;
-  }
-  std::vector<std::string> on(OutputStream stream) const {
-    std::vector<std::string> result;
-    for (const Line& line : lines()) {
-      if (line.first == stream) result.push_back(line.second);
-    }
-    return result;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<Line> lines_;
-};
 
 // A launcher-sized stand-in payload: every byte differs from its neighbours.
 inline std::string payload(size_t size) {

@@ -9,6 +9,7 @@
 
 #include "../../libui/windows/uipriv_windows.hpp"
 #include "support/d2d_canvas.h"
+#include "support/toolkit_test.h"
 
 namespace quorvel::test {
 namespace {
@@ -39,14 +40,8 @@ Rgb picture_pixel(const std::vector<uint8_t>& pixels, int width, int x, int y) {
   return Rgb{p[0], p[1], p[2]};
 }
 
-class ImageBufferTest : public ::testing::Test {
+class ImageBufferTest : public test::ToolkitTest {
  protected:
-  static void SetUpTestSuite() {
-    uiInitOptions options = {};
-    options.Size = sizeof(options);
-    const char* err = uiInit(&options);
-    ASSERT_EQ(err, nullptr) << err;
-  }
   void SetUp() override {
     captured_lines.clear();
     uiprivSetDiagnosticSink(capture_line);

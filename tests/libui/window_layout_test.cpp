@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "../../libui/windows/uipriv_windows.hpp"
+#include "support/toolkit_test.h"
 
 #include <shlwapi.h>
 #include <wctype.h>
@@ -35,15 +36,7 @@ void pump() {
 
 void draw_nothing(uiAreaHandler*, uiArea*, uiAreaDrawParams*) {}
 
-class WindowTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    uiInitOptions options = {};
-    options.Size = 8;
-    const char* err = uiInit(&options);
-    ASSERT_EQ(err, nullptr) << err;
-  }
-};
+class WindowTest : public quorvel::test::ToolkitTest {};
 
 TEST_F(WindowTest, EveryWindowClassCarriesTheProgramIcon) {
   HICON program_icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), L"ICON_NAME",
@@ -98,6 +91,15 @@ TEST_F(WindowTest, NewWindowHasTheRequestedClientSizeAndStartsHidden) {
   EXPECT_STREQ(title, L"Downloader");
   EXPECT_TRUE(GetWindowLongPtrW(hwnd, GWL_STYLE) & WS_CAPTION);
   uiControlDestroy(uiControl(w));
+}
+
+TEST_F(WindowTest, AToplevelWindowIsFoundByItsWholeTitleWhileItExists) {
+  const char* title = "window_layout_test: find me";  // no other program's window
+  uiWindow* w = uiNewWindow(title, 100, 50, 0);
+  EXPECT_EQ(reinterpret_cast<HWND>(uiWindowFindToplevel(title)), hwnd_of(w));
+  EXPECT_EQ(uiWindowFindToplevel("window_layout_test: find"), 0u);
+  uiControlDestroy(uiControl(w));
+  EXPECT_EQ(uiWindowFindToplevel(title), 0u);
 }
 
 TEST_F(WindowTest, VerticalBoxGivesTheBarItsMinimumHeightAndTheAreaTheRest) {

@@ -9,6 +9,7 @@
 
 #include "main/progress_window.h"
 #include "support/d2d_canvas.h"
+#include "support/toolkit_test.h"
 
 namespace quorvel {
 namespace {
@@ -16,15 +17,7 @@ namespace {
 using test::D2dCanvas;
 using test::Rgb;
 
-class BannerTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    uiInitOptions options = {};
-    options.Size = 8;
-    const char* err = uiInit(&options);
-    ASSERT_EQ(err, nullptr) << err;
-  }
-};
+class BannerTest : public test::ToolkitTest {};
 
 TEST_F(BannerTest, EmbeddedPngIsThere) {
   std::span<const uint8_t> png = banner_png();

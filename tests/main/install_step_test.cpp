@@ -5,11 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include "runtime/error.h"
 #include "runtime/paths.h"
-#include "runtime/system_calls.h"
 #include "scratch_directory.h"
+#include "support/captured_lines.h"
+#include "support/system_call_swap.h"
 
 namespace quorvel::testing {
 namespace {
@@ -64,12 +68,13 @@ class InstallStepTest : public ::testing::Test {
   std::wstring in_game(std::wstring_view name) const { return game_ + L"\\" + std::wstring(name); }
 
   Lines run() {
-    OutputCapture capture;
+    test::CapturedLines capture;
     run_install_step();
-    for (const Line& line : capture.lines) {
+    const Lines lines = capture.lines();
+    for (const Line& line : lines) {
       if (line == out(STARTED)) started_ = true;
     }
-    return capture.lines;
+    return lines;
   }
 
   // The setup executable was started with its quoted path as the whole command line.
@@ -107,68 +112,79 @@ TEST_F(InstallStepTest, OldSetupExecutableIsReplaced) {
   expect_setup_ran();
 }
 
-TEST_F(InstallStepTest, MissingGameDirectoryIsCreatedWithItsParentsAndNotCleaned) {
+// The game directory before a successful step (no content: a folder) and after it.
+struct GameDirectoryCase {
+  const char* name;
+  bool exists;
+  std::vector<std::pair<std::wstring, std::optional<std::string>>> before;
+  Names after;
+  std::vector<std::pair<std::wstring, std::string>> contents;  // of the files after
+};
+
+class GameDirectoryTest : public InstallStepTest,
+                          public ::testing::WithParamInterface<GameDirectoryCase> {};
+
+TEST_P(GameDirectoryTest, IsPreparedAsItsMarkersSay) {
+  const GameDirectoryCase& c = GetParam();
   put_download();
+  if (c.exists) make_game_directory();
+  for (const auto& [name, content] : c.before) {
+    ASSERT_TRUE(content ? write_file(in_game(name), *content) : make_directory(in_game(name)));
+  }
   EXPECT_EQ(run(), Lines{out(STARTED)});
-  EXPECT_EQ(list_names(game_), Names{L"force_compat_mode.txt"});
-  EXPECT_EQ(read_file(in_game(L"force_compat_mode.txt")), "");
+  EXPECT_EQ(list_names(game_), c.after);
+  for (const auto& [name, content] : c.contents) {
+    EXPECT_EQ(read_file(in_game(name)), content) << utf8(name);
+  }
   expect_setup_ran();
 }
 
-TEST_F(InstallStepTest, GameDirectoryWithoutDeadMarkerIsLeftAlone) {
-  put_download();
-  make_game_directory();
-  ASSERT_TRUE(write_file(in_game(L"game.dat"), "level data"));
-  ASSERT_TRUE(write_file(in_game(L"launcher.log"), "lower case"));
-  ASSERT_TRUE(make_directory(in_game(L"saves")));
-  ASSERT_TRUE(write_file(in_game(L"saves\\slot1"), "save"));
+const std::optional<std::string> FOLDER;
 
-  EXPECT_EQ(run(), Lines{out(STARTED)});
-  EXPECT_EQ(list_names(game_),
-            (Names{L"force_compat_mode.txt", L"game.dat", L"launcher.log", L"saves"}));
-  EXPECT_EQ(read_file(in_game(L"game.dat")), "level data");
-  EXPECT_EQ(read_file(in_game(L"saves\\slot1")), "save");
-}
-
-TEST_F(InstallStepTest, DeadMarkerEmptiesTheDirectoryExceptTheKeptLogs) {
-  put_download();
-  make_game_directory();
-  ASSERT_TRUE(write_file(in_game(L".dead"), "whatever"));
-  ASSERT_TRUE(write_file(in_game(L"Updater.log"), "updater history"));
-  ASSERT_TRUE(write_file(in_game(L"Launcher.log"), "launcher history"));
-  ASSERT_TRUE(write_file(in_game(L"game.dat"), "level data"));
-  ASSERT_TRUE(make_directory(in_game(L"saves")));
-  ASSERT_TRUE(write_file(in_game(L"saves\\slot1"), "save"));
-  ASSERT_TRUE(make_directory(in_game(L"saves\\old")));
-  ASSERT_TRUE(write_file(in_game(L"saves\\old\\slot0"), "older save"));
-
-  EXPECT_EQ(run(), Lines{out(STARTED)});
-  EXPECT_EQ(list_names(game_), (Names{L"Launcher.log", L"Updater.log", L"force_compat_mode.txt"}));
-  EXPECT_EQ(read_file(in_game(L"Updater.log")), "updater history");
-  EXPECT_EQ(read_file(in_game(L"Launcher.log")), "launcher history");
-  EXPECT_EQ(read_file(in_game(L"force_compat_mode.txt")), "");
-  expect_setup_ran();
-}
-
-TEST_F(InstallStepTest, KeptNamesAreComparedExactly) {
-  put_download();
-  make_game_directory();
-  ASSERT_TRUE(write_file(in_game(L".dead"), ""));
-  ASSERT_TRUE(write_file(in_game(L"launcher.log"), "x"));
-  ASSERT_TRUE(write_file(in_game(L"UPDATER.LOG"), "x"));
-  ASSERT_TRUE(write_file(in_game(L"Launcher.log.1"), "x"));
-
-  EXPECT_EQ(run(), Lines{out(STARTED)});
-  EXPECT_EQ(list_names(game_), Names{L"force_compat_mode.txt"});
-}
-
-TEST_F(InstallStepTest, CompatibilityMarkerWithContentIsTruncated) {
-  put_download();
-  make_game_directory();
-  ASSERT_TRUE(write_file(in_game(L"force_compat_mode.txt"), "left over"));
-  EXPECT_EQ(run(), Lines{out(STARTED)});
-  EXPECT_EQ(read_file(in_game(L"force_compat_mode.txt")), "");
-}
+INSTANTIATE_TEST_SUITE_P(
+    InstallStepTest, GameDirectoryTest,
+    ::testing::Values(GameDirectoryCase{"MissingIsCreatedWithItsParentsAndNotCleaned",
+                                        false,
+                                        {},
+                                        {L"force_compat_mode.txt"},
+                                        {{L"force_compat_mode.txt", ""}}},
+                      GameDirectoryCase{
+                          "WithoutDeadMarkerIsLeftAlone",
+                          true,
+                          {{L"game.dat", "level data"},
+                           {L"launcher.log", "lower case"},
+                           {L"saves", FOLDER},
+                           {L"saves\\slot1", "save"}},
+                          {L"force_compat_mode.txt", L"game.dat", L"launcher.log", L"saves"},
+                          {{L"game.dat", "level data"}, {L"saves\\slot1", "save"}}},
+                      GameDirectoryCase{"DeadMarkerEmptiesItExceptTheKeptLogs",
+                                        true,
+                                        {{L".dead", "whatever"},
+                                         {L"Updater.log", "updater history"},
+                                         {L"Launcher.log", "launcher history"},
+                                         {L"game.dat", "level data"},
+                                         {L"saves", FOLDER},
+                                         {L"saves\\slot1", "save"},
+                                         {L"saves\\old", FOLDER},
+                                         {L"saves\\old\\slot0", "older save"}},
+                                        {L"Launcher.log", L"Updater.log", L"force_compat_mode.txt"},
+                                        {{L"Updater.log", "updater history"},
+                                         {L"Launcher.log", "launcher history"},
+                                         {L"force_compat_mode.txt", ""}}},
+                      GameDirectoryCase{"KeptNamesAreComparedExactly",
+                                        true,
+                                        {{L".dead", ""},
+                                         {L"launcher.log", "x"},
+                                         {L"UPDATER.LOG", "x"},
+                                         {L"Launcher.log.1", "x"}},
+                                        {L"force_compat_mode.txt"},
+                                        {}},
+                      GameDirectoryCase{"CompatibilityMarkerWithContentIsTruncated",
+                                        true,
+                                        {{L"force_compat_mode.txt", "left over"}},
+                                        {L"force_compat_mode.txt"},
+                                        {{L"force_compat_mode.txt", ""}}}),
+    [](const ::testing::TestParamInfo<GameDirectoryCase>& info) { return info.param.name; });
 
 TEST_F(InstallStepTest, FailedCopyStillPreparesTheDirectoryAndTriesTheStart) {
   // No download file at all.
@@ -179,28 +195,17 @@ TEST_F(InstallStepTest, FailedCopyStillPreparesTheDirectoryAndTriesTheStart) {
   EXPECT_FALSE(read_file(setup_).has_value());
 }
 
-DWORD WINAPI failing_get_temp_path(DWORD, LPWSTR) {
-  SetLastError(ERROR_ACCESS_DENIED);
-  return 0;
-}
-FARPROC WINAPI kernel32_failing_temp_path(HMODULE module, LPCSTR name) {
-  if (std::string(name) == "GetTempPath2W") {
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&failing_get_temp_path));
-  }
-  return GetProcAddress(module, name);
-}
-
 TEST_F(InstallStepTest, WithoutATemporaryFolderNothingIsCopiedOrStartedInTheCurrentDirectory) {
   put_download();
   wchar_t previous[MAX_PATH];
   ASSERT_NE(GetCurrentDirectoryW(MAX_PATH, previous), 0u);
   ASSERT_TRUE(SetCurrentDirectoryW(temp_.c_str()));  // where relative names would land
-  const SystemCalls saved = system_calls();
-  system_calls().get_proc_address = kernel32_failing_temp_path;
-  forget_temp_path_choice_for_testing();
-  const Lines lines = run();
-  system_calls() = saved;
-  forget_temp_path_choice_for_testing();
+  Lines lines;
+  {
+    test::SystemCallSwap swap(&SystemCalls::get_proc_address,
+                              &test::kernel32_with_failing_get_temp_path2);
+    lines = run();
+  }
   SetCurrentDirectoryW(previous);
   EXPECT_EQ(lines,
             (Lines{err("Failed to copy file: " + text_of(ERROR_ACCESS_DENIED)),

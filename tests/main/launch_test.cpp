@@ -6,6 +6,7 @@
 
 #include "runtime/error.h"
 #include "scratch_directory.h"
+#include "support/captured_lines.h"
 
 namespace quorvel::testing {
 namespace {
@@ -50,13 +51,13 @@ TEST(LaunchTest, StartsTheProgramWithItsQuotedPathAsTheWholeCommandLine) {
   ASSERT_TRUE(SetEnvironmentVariableW(L"QUORVEL_FAKE_SETUP_MARKER", marker.c_str()));
   const std::wstring child_output = scratch / L"child-stdout.txt";
 
-  OutputCapture capture;
+  test::CapturedLines capture;
   {
     RedirectedOutput redirect(child_output);
     ASSERT_TRUE(redirect.valid());
     start_setup_executable(program);
   }
-  EXPECT_EQ(capture.lines, (Lines{{OutputStream::Out, "Setup executable started successfully"}}));
+  EXPECT_EQ(capture.lines(), (Lines{{OutputStream::Out, "Setup executable started successfully"}}));
 
   // The marker shows the command line, and the current directory and environment were inherited
   // (the marker's path itself came from the environment).
@@ -76,9 +77,9 @@ TEST(LaunchTest, StartsTheProgramWithItsQuotedPathAsTheWholeCommandLine) {
 
 TEST(LaunchTest, MissingProgramIsReported) {
   ScratchDirectory scratch;
-  OutputCapture capture;
+  test::CapturedLines capture;
   start_setup_executable(scratch / L"QuorvelLauncher.exe");
-  EXPECT_EQ(capture.lines,
+  EXPECT_EQ(capture.lines(),
             (Lines{{OutputStream::Err, "Failed to start setup executable: " +
                                            error_text(Error::os(ERROR_FILE_NOT_FOUND))}}));
 }
@@ -87,11 +88,11 @@ TEST(LaunchTest, ProgramThatIsNoExecutableIsReported) {
   ScratchDirectory scratch;
   const std::wstring program = scratch / L"QuorvelLauncher.exe";
   ASSERT_TRUE(write_file(program, "this is not a program"));
-  OutputCapture capture;
+  test::CapturedLines capture;
   start_setup_executable(program);
-  ASSERT_EQ(capture.lines.size(), 1u);
-  EXPECT_EQ(capture.lines[0].first, OutputStream::Err);
-  EXPECT_EQ(capture.lines[0].second,
+  ASSERT_EQ(capture.lines().size(), 1u);
+  EXPECT_EQ(capture.lines()[0].first, OutputStream::Err);
+  EXPECT_EQ(capture.lines()[0].second,
             "Failed to start setup executable: " + error_text(Error::os(ERROR_BAD_EXE_FORMAT)));
 }
 

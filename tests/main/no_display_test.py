@@ -11,18 +11,12 @@ import sys
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-WINE_RUN = os.path.join(os.path.dirname(os.path.dirname(HERE)), "scripts", "wine-run.sh")
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "support"))
+
+from wine_output import program_lines  # noqa: E402
+from xvfb_wine import WINE_RUN  # noqa: E402
+
 PROGRAM = None
-
-# Lines that Debian's wine launcher itself prints on a machine without 32-bit Wine.
-LAUNCHER_NOISE = ("it looks like wine32 is missing", "multiarch needs to be enabled",
-                  'execute "dpkg --add-architecture', "apt-get install wine32")
-
-
-def program_lines(data):
-    text = data.decode("utf-8")  # the program writes UTF-8
-    return [line for line in text.splitlines()
-            if line and not any(noise in line for noise in LAUNCHER_NOISE)]
 
 
 class NoDisplay(unittest.TestCase):

@@ -265,14 +265,4 @@ std::string utf8(std::wstring_view text) {
   return result;
 }
 
-OutputCapture::OutputCapture() {
-  set_output_sink([this](OutputStream stream, std::string_view text) {
-    lines.emplace_back(stream, std::string(text));
-  });
-}
-
-OutputCapture::~OutputCapture() {
-  set_output_sink({});
-}
-
 }  // namespace quorvel::testing

@@ -1,5 +1,5 @@
 // Helpers of the install and launch tests: a scratch directory, file helpers, links made the way
-// the platform allows, the stand-in setup executable and a capture of the printed lines.
+// the platform allows and the stand-in setup executable (printed lines: support/captured_lines.h).
 #pragma once
 
 #include <chrono>
@@ -53,13 +53,5 @@ std::string utf8(std::wstring_view text);
 void remove_link(const std::wstring& link);
 
 using Line = std::pair<OutputStream, std::string>;
-
-// Collects every printed line while it lives.
-class OutputCapture {
- public:
-  OutputCapture();
-  ~OutputCapture();
-  std::vector<Line> lines;
-};
 
 }  // namespace quorvel::testing

@@ -16,16 +16,10 @@ REPO = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(REPO, "tests", "support"))
 
 from wine_folders import prefix_folders  # noqa: E402
+from wine_output import program_lines  # noqa: E402
 from xvfb_wine import WINE_RUN, XvfbWine  # noqa: E402
 
 NO_RESOURCES = NO_ICON = None
-LAUNCHER_NOISE = ("it looks like wine32 is missing", "multiarch needs to be enabled",
-                  'execute "dpkg --add-architecture', "apt-get install wine32")
-
-
-def program_lines(data):
-    return [line for line in data.decode("utf-8").splitlines()
-            if line and not any(noise in line for noise in LAUNCHER_NOISE)]
 
 
 class StartupFailure(unittest.TestCase):

@@ -12,15 +12,12 @@ import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-WINE_RUN = os.path.join(os.path.dirname(os.path.dirname(HERE)), "scripts", "wine-run.sh")
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "support"))
+
+from wine_output import without_noise  # noqa: E402
+from xvfb_wine import WINE_RUN  # noqa: E402
+
 PROBE = None
-LAUNCHER_NOISE = ("it looks like wine32 is missing", "multiarch needs to be enabled",
-                  'execute "dpkg --add-architecture', "apt-get install wine32")
-
-
-def without_noise(data):
-    return b"".join(line for line in data.splitlines(keepends=True)
-                    if not any(n.encode() in line for n in LAUNCHER_NOISE))
 
 
 class StdStreams(unittest.TestCase):

@@ -5,6 +5,7 @@
 
 #include <cwctype>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "net/schannel_credentials.h"
@@ -13,8 +14,9 @@
 #include "net/sspi.h"
 #include "net/sspi_handles.h"
 #include "net/tcp_connection.h"
-#include "runtime/system_calls.h"
 #include "runtime/task.h"
+#include "support/security_functions_swap.h"
+#include "support/system_call_swap.h"
 
 namespace quorvel {
 namespace {
@@ -214,10 +216,7 @@ class ScriptedSchannel : public ::testing::Test {
   void SetUp() override {
     auto real = load_security_functions();
     ASSERT_TRUE(real) << error_text(real.error());
-    real_sspi_ = *real;
-    real_crypt32_ = crypt32();
-    saved_calls_ = system_calls();
-    table_ = *real_sspi_;
+    table_ = **real;
     table_.AcquireCredentialsHandleW = scripted::acquire;
     table_.FreeCredentialsHandle = reinterpret_cast<FREE_CREDENTIALS_HANDLE_FN>(scripted::done);
     table_.InitializeSecurityContextW = scripted::initialize;
@@ -225,7 +224,7 @@ class ScriptedSchannel : public ::testing::Test {
     table_.FreeContextBuffer = scripted::done;
     table_.QueryContextAttributesW = scripted::query;
     table_.DecryptMessage = scripted::decrypt;
-    CertificateFunctions c = real_crypt32_;
+    CertificateFunctions c = crypt32();
     c.CertOpenStore = scripted::open_store;
     c.CertCloseStore = scripted::close_store;
     c.CertEnumCertificatesInStore = scripted::no_certificates;
@@ -233,14 +232,9 @@ class ScriptedSchannel : public ::testing::Test {
     c.CertGetCertificateChain = scripted::get_chain;
     c.CertFreeCertificateChain = scripted::free_chain;
     c.CertVerifyCertificateChainPolicy = scripted::verify_policy;
-    replace_security_functions_for_testing(&table_, c);
-    system_calls().get_proc_address = scripted::get_proc_address;
+    scripted_tables_.emplace(&table_, c);
     scripted::certificate = 0;
     scripted::version = {10, 0, 19045};
-  }
-  void TearDown() override {
-    if (real_sspi_ != nullptr) replace_security_functions_for_testing(real_sspi_, real_crypt32_);
-    system_calls() = saved_calls_;
   }
 
   // A handshake with the scripted Schannel over a loopback connection whose server has already
@@ -260,10 +254,10 @@ class ScriptedSchannel : public ::testing::Test {
     return block_on(tls_connect(program_tls_settings(), "localhost", std::move(*connection)));
   }
 
-  const SecurityFunctionTableW* real_sspi_ = nullptr;
-  CertificateFunctions real_crypt32_{};
-  SystemCalls saved_calls_;
+  test::SystemCallSwap<decltype(&::GetProcAddress)> version_lookup_{&SystemCalls::get_proc_address,
+                                                                    &scripted::get_proc_address};
   SecurityFunctionTableW table_{};
+  std::optional<test::SecurityFunctionsSwap> scripted_tables_;
   UniqueSocket server_;
 };
 

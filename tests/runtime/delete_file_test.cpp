@@ -4,9 +4,9 @@
 #include <windows.h>
 
 #include "runtime/paths.h"
-#include "runtime/system_calls.h"
 #include "runtime/utf.h"
 #include "runtime/wine.h"
+#include "support/system_call_swap.h"
 
 namespace quorvel {
 namespace {
@@ -106,20 +106,13 @@ BOOL WINAPI delete_refused(LPCWSTR) {
   return FALSE;
 }
 
-class FileDeletionOnWindows : public FileDeletion {
- protected:
-  void TearDown() override {
-    system_calls() = saved_;
-    FileDeletion::TearDown();
-  }
-  const SystemCalls saved_ = system_calls();
-};
+class FileDeletionOnWindows : public FileDeletion {};
 
 TEST_F(FileDeletionOnWindows, ExtendedDispositionWithPosixSemanticsIgnoringReadOnly) {
   make_file();
   ASSERT_TRUE(SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_READONLY));
   const DWORD before = GetFileAttributesW(path_.c_str());
-  system_calls().set_file_information = extended_disposition_accepted;
+  test::SystemCallSwap swap(&SystemCalls::set_file_information, &extended_disposition_accepted);
   EXPECT_TRUE(delete_file(path_).ok());
   EXPECT_EQ(disposition_class,
             static_cast<FILE_INFO_BY_HANDLE_CLASS>(21));  // FileDispositionInfoEx
@@ -132,8 +125,9 @@ TEST_F(FileDeletionOnWindows, OlderWayPutsTheReadOnlyAttributeBackWhenTheDeleteF
   make_file();
   ASSERT_TRUE(SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_READONLY));
   const DWORD before = GetFileAttributesW(path_.c_str());
-  system_calls().set_file_information = extended_disposition_unknown;
-  system_calls().delete_file = delete_refused;
+  test::SystemCallSwap old_system(&SystemCalls::set_file_information,
+                                  &extended_disposition_unknown);
+  test::SystemCallSwap refusing(&SystemCalls::delete_file, &delete_refused);
   Result<void> result = delete_file(path_);
   ASSERT_FALSE(result.ok());
   EXPECT_EQ(result.error(), Error::os(ERROR_ACCESS_DENIED));

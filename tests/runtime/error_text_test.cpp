@@ -7,8 +7,8 @@
 
 #include <cwchar>
 
-#include "runtime/system_calls.h"
 #include "runtime/wine.h"
+#include "support/system_call_swap.h"
 #endif
 
 namespace quorvel {
@@ -91,8 +91,7 @@ DWORD WINAPI windows_format_message(DWORD flags, LPCVOID module, DWORD id, DWORD
 }
 
 TEST(ErrorText, WindowsAnswersBecomeTheDocumentedTexts) {
-  SystemCalls saved = system_calls();
-  system_calls().format_message = windows_format_message;
+  test::SystemCallSwap swap(&SystemCalls::format_message, &windows_format_message);
   EXPECT_EQ(error_text(Error::os(2)), "The system cannot find the file specified. (os error 2)");
   EXPECT_EQ(error_text(Error::os(static_cast<int32_t>(0xC0000034))),
             "Object Name not found. (os error -1073741772)");
@@ -102,7 +101,6 @@ TEST(ErrorText, WindowsAnswersBecomeTheDocumentedTexts) {
   EXPECT_EQ(error_text(Error::os(3)), "OS Error 3 (FormatMessageW() returned error 317)");
   EXPECT_EQ(error_text(Error::os(1234)),
             "OS Error 1234 (FormatMessageW() returned invalid UTF-16)");
-  system_calls() = saved;
 }
 
 #else

@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-#include "runtime/system_calls.h"
+#include "support/system_call_swap.h"
 #endif
 
 namespace quorvel {
@@ -110,16 +110,15 @@ FARPROC WINAPI kernel32_with_get_temp_path2(HMODULE module, LPCSTR name) {
 }
 
 TEST(TempRoot, GetTempPath2WIsUsedWhereKernel32HasItAndItsFailureIsAnError) {
-  SystemCalls saved = system_calls();
-  system_calls().get_proc_address = kernel32_with_get_temp_path2;
-  forget_temp_path_choice_for_testing();
-  EXPECT_TRUE(temp_root_uses_get_temp_path2());
-  EXPECT_EQ(temp_root().value(), LONG_TEMP);
-  get_temp_path2_error = ERROR_ACCESS_DENIED;
-  Result<std::wstring> failed = setup_executable_path();
-  get_temp_path2_error = 0;
-  system_calls() = saved;
-  forget_temp_path_choice_for_testing();
+  Result<std::wstring> failed = Error::other("not asked");
+  {
+    test::SystemCallSwap swap(&SystemCalls::get_proc_address, &kernel32_with_get_temp_path2);
+    EXPECT_TRUE(temp_root_uses_get_temp_path2());
+    EXPECT_EQ(temp_root().value(), LONG_TEMP);
+    get_temp_path2_error = ERROR_ACCESS_DENIED;
+    failed = setup_executable_path();
+    get_temp_path2_error = 0;
+  }
   ASSERT_FALSE(failed.ok()) << failed.value().size();
   EXPECT_EQ(failed.error(), Error::os(ERROR_ACCESS_DENIED));
   // Back to the real kernel32's answer: Windows 11 and Wine 10 export the call, Wine 8 does not.

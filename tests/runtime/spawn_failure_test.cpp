@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "runtime/task.h"
 #include "runtime/test_platform.h"
 #include "runtime/thread.h"
+#include "support/system_call_swap.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -25,6 +27,34 @@ namespace quorvel {
 namespace {
 
 using namespace std::chrono_literals;
+
+// Thread creation that succeeds `spawns_left` more times, then fails as a system out of memory for
+// another thread does.
+std::atomic<int> spawns_left{0};
+#ifdef _WIN32
+HANDLE WINAPI create_thread_within_budget(LPSECURITY_ATTRIBUTES security, SIZE_T stack,
+                                          LPTHREAD_START_ROUTINE start, LPVOID arg, DWORD flags,
+                                          LPDWORD id) {
+  if (spawns_left.fetch_sub(1) <= 0) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  return CreateThread(security, stack, start, arg, flags, id);
+}
+#else
+int create_thread_within_budget(pthread_t* thread, const pthread_attr_t* attr,
+                                void* (*start)(void*), void* arg) {
+  if (spawns_left.fetch_sub(1) <= 0) return EAGAIN;
+  return pthread_create(thread, attr, start, arg);
+}
+#endif
+
+// Thread creation limited to `successes` more threads until the budget is reset or goes.
+using ThreadBudget = std::optional<test::SystemCallSwap<decltype(SystemCalls::create_thread)>>;
+void limit_threads(ThreadBudget& budget, int successes) {
+  spawns_left.store(successes);
+  budget.emplace(&SystemCalls::create_thread, &create_thread_within_budget);
+}
 
 struct Gate {
   std::mutex mutex;
@@ -65,7 +95,8 @@ TEST(BlockingPool, AThreadThatCannotBeMadeLowersTheLimitAndTheJobsStillRun) {
   for (int i = 0; i < 2000 && !has_reactor_thread(); ++i) std::this_thread::sleep_for(1ms);
   ASSERT_TRUE(has_reactor_thread());
   ASSERT_EQ(detail::blocking_thread_limit_in_effect(), 500u);
-  detail::limit_thread_spawns_for_testing(1);
+  ThreadBudget budget;
+  limit_threads(budget, 1);
 
   Gate gate;
   std::atomic<int> done{0};
@@ -81,7 +112,7 @@ TEST(BlockingPool, AThreadThatCannotBeMadeLowersTheLimitAndTheJobsStillRun) {
   gate.release();
   for (int i = 0; i < 10000 && done.load() < JOBS; ++i) std::this_thread::sleep_for(1ms);
   EXPECT_EQ(done.load(), JOBS);
-  detail::limit_thread_spawns_for_testing(-1);
+  budget.reset();
   for (auto& handle : handles) cancel_task(handle);
   cancel_task(first);
 }
@@ -114,7 +145,8 @@ TEST(BlockingPool, WithNoThreadAtAllAJobFailsWithTheCreationErrorOrRunsInPlace) 
   };
   for (int i = 0; i < 5000 && has_blocking_thread(); ++i) std::this_thread::sleep_for(1ms);
   ASSERT_FALSE(has_blocking_thread());
-  detail::limit_thread_spawns_for_testing(0);
+  ThreadBudget budget;
+  limit_threads(budget, 0);
 
   Result<int> result = Error::other("never finished");
   std::atomic<bool> failed{false};
@@ -124,7 +156,7 @@ TEST(BlockingPool, WithNoThreadAtAllAJobFailsWithTheCreationErrorOrRunsInPlace) 
   std::atomic<bool> ran{false};
   TaskHandle without_result = spawn_task(job_without_result(&value, &ran));
   const bool ran_in_time = wait_until(ran);
-  detail::limit_thread_spawns_for_testing(-1);
+  budget.reset();
 
   EXPECT_TRUE(failed_in_time);
 #ifdef _WIN32

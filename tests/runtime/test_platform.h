@@ -14,17 +14,32 @@ namespace quorvel::test {
 std::vector<std::string> thread_names();  // every thread of this process
 std::string current_thread_name();
 
+// What differs between Winsock and POSIX sockets; the helpers below are written once on top.
+void start_sockets();  // WSAStartup once
+void close_socket(NativeSocket s);
+void set_nonblocking(NativeSocket s);
+int last_socket_error();  // WSAGetLastError() or errno
+
 // A socket closed by its destructor.
 class TestSocket {
  public:
   TestSocket() = default;
   explicit TestSocket(NativeSocket s) : s_(s) {}
   TestSocket(TestSocket&& other) noexcept : s_(std::exchange(other.s_, INVALID)) {}
-  TestSocket& operator=(TestSocket&& other) noexcept;
+  TestSocket& operator=(TestSocket&& other) noexcept {
+    if (this != &other) {
+      close();
+      s_ = std::exchange(other.s_, INVALID);
+    }
+    return *this;
+  }
   TestSocket(const TestSocket&) = delete;
-  ~TestSocket();
+  ~TestSocket() { close(); }
   NativeSocket get() const { return s_; }
-  void close();
+  void close() {
+    if (s_ != INVALID) close_socket(s_);
+    s_ = INVALID;
+  }
 
   static constexpr NativeSocket INVALID = ~NativeSocket(0);
 

@@ -35,74 +35,19 @@ std::string current_thread_name() {
   return name;
 }
 
-TestSocket& TestSocket::operator=(TestSocket&& other) noexcept {
-  if (this != &other) {
-    close();
-    s_ = std::exchange(other.s_, INVALID);
-  }
-  return *this;
-}
-TestSocket::~TestSocket() {
-  close();
-}
-void TestSocket::close() {
-  if (s_ != INVALID) ::close(static_cast<int>(s_));
-  s_ = INVALID;
+void close_socket(NativeSocket s) {
+  ::close(static_cast<int>(s));
 }
 
-namespace {
+void start_sockets() {}
 
-void set_nonblocking(int fd) {
+void set_nonblocking(NativeSocket s) {
+  const int fd = static_cast<int>(s);
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
 }
 
-sockaddr_in loopback(uint16_t port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return a;
-}
-
-}  // namespace
-
-std::pair<TestSocket, TestSocket> tcp_pair() {
-  int listener = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a = loopback(0);
-  socklen_t len = sizeof a;
-  if (bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(listener, 1) != 0 ||
-      getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-    throw std::runtime_error("listener");
-  }
-  int client = socket(AF_INET, SOCK_STREAM, 0);
-  if (connect(client, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    throw std::runtime_error("connect");
-  }
-  int server = accept(listener, nullptr, nullptr);
-  ::close(listener);
-  set_nonblocking(client);
-  set_nonblocking(server);
-  return {TestSocket(static_cast<NativeSocket>(client)),
-          TestSocket(static_cast<NativeSocket>(server))};
-}
-
-uint16_t closed_port() {
-  int listener = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a = loopback(0);
-  socklen_t len = sizeof a;
-  bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(listener);
-  return ntohs(a.sin_port);
-}
-
-TestSocket start_connect(uint16_t port, bool& refused_at_once) {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  set_nonblocking(s);
-  sockaddr_in a = loopback(port);
-  refused_at_once =
-      connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && errno == ECONNREFUSED;
-  return TestSocket(static_cast<NativeSocket>(s));
+int last_socket_error() {
+  return errno;
 }
 
 int pending_socket_error(NativeSocket s) {
@@ -145,12 +90,6 @@ long recv_some(NativeSocket s, void* data, size_t size) {
   ssize_t n = ::recv(static_cast<int>(s), data, size, 0);
   if (n >= 0) return n;
   return (errno == EAGAIN || errno == EWOULDBLOCK) ? -1 : -2;
-}
-
-void fill_send_buffer(NativeSocket s) {
-  std::vector<char> chunk(65536, 'x');
-  while (send_some(s, chunk.data(), chunk.size()) > 0) {
-  }
 }
 
 long recv_wait(NativeSocket s, void* data, size_t size, int timeout_ms) {

@@ -30,7 +30,9 @@ std::string description_of(HANDLE thread) {
   return name;
 }
 
-void startup() {
+}  // namespace
+
+void start_sockets() {
   static bool done = [] {
     WSADATA data;
     return WSAStartup(MAKEWORD(2, 2), &data) == 0;
@@ -38,20 +40,14 @@ void startup() {
   (void)done;
 }
 
-void set_nonblocking(SOCKET s) {
+void set_nonblocking(NativeSocket s) {
   u_long on = 1;
-  ioctlsocket(s, FIONBIO, &on);
+  ioctlsocket(static_cast<SOCKET>(s), FIONBIO, &on);
 }
 
-sockaddr_in loopback(uint16_t port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return a;
+int last_socket_error() {
+  return WSAGetLastError();
 }
-
-}  // namespace
 
 std::vector<std::string> thread_names() {
   std::vector<std::string> names;
@@ -75,61 +71,8 @@ std::string current_thread_name() {
   return description_of(GetCurrentThread());
 }
 
-TestSocket& TestSocket::operator=(TestSocket&& other) noexcept {
-  if (this != &other) {
-    close();
-    s_ = std::exchange(other.s_, INVALID);
-  }
-  return *this;
-}
-TestSocket::~TestSocket() {
-  close();
-}
-void TestSocket::close() {
-  if (s_ != INVALID) closesocket(static_cast<SOCKET>(s_));
-  s_ = INVALID;
-}
-
-std::pair<TestSocket, TestSocket> tcp_pair() {
-  startup();
-  SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in a = loopback(0);
-  int len = sizeof a;
-  if (bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(listener, 1) != 0 ||
-      getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-    throw std::runtime_error("listener");
-  }
-  SOCKET client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (connect(client, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    throw std::runtime_error("connect");
-  }
-  SOCKET server = accept(listener, nullptr, nullptr);
-  closesocket(listener);
-  set_nonblocking(client);
-  set_nonblocking(server);
-  return {TestSocket(static_cast<NativeSocket>(client)),
-          TestSocket(static_cast<NativeSocket>(server))};
-}
-
-uint16_t closed_port() {
-  startup();
-  SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in a = loopback(0);
-  int len = sizeof a;
-  bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-  closesocket(listener);
-  return ntohs(a.sin_port);
-}
-
-TestSocket start_connect(uint16_t port, bool& refused_at_once) {
-  startup();
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  set_nonblocking(s);
-  sockaddr_in a = loopback(port);
-  refused_at_once = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 &&
-                    WSAGetLastError() == WSAECONNREFUSED;
-  return TestSocket(static_cast<NativeSocket>(s));
+void close_socket(NativeSocket s) {
+  closesocket(static_cast<SOCKET>(s));
 }
 
 int pending_socket_error(NativeSocket s) {
@@ -183,12 +126,6 @@ long recv_some(NativeSocket s, void* data, size_t size) {
   int n = ::recv(static_cast<SOCKET>(s), static_cast<char*>(data), static_cast<int>(size), 0);
   if (n >= 0) return n;
   return WSAGetLastError() == WSAEWOULDBLOCK ? -1 : -2;
-}
-
-void fill_send_buffer(NativeSocket s) {
-  std::vector<char> chunk(65536, 'x');
-  while (send_some(s, chunk.data(), chunk.size()) > 0) {
-  }
 }
 
 long recv_wait(NativeSocket s, void* data, size_t size, int timeout_ms) {

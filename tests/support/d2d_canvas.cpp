@@ -28,14 +28,8 @@ D2dCanvas::~D2dCanvas() {
 }
 
 HRESULT D2dCanvas::draw(Rgb background, const std::function<void(uiDrawContext*)>& draw) {
-  D2D1_RENDER_TARGET_PROPERTIES props = {};
-  props.type = D2D1_RENDER_TARGET_TYPE_DEFAULT;
-  props.pixelFormat.format = DXGI_FORMAT_B8G8R8A8_UNORM;
-  props.pixelFormat.alphaMode = D2D1_ALPHA_MODE_IGNORE;
-  props.dpiX = 96;
-  props.dpiY = 96;
   ID2D1DCRenderTarget* rt = nullptr;
-  HRESULT hr = uiprivD2DFactory->CreateDCRenderTarget(&props, &rt);
+  HRESULT hr = uiprivCreateAreaRenderTarget(&rt);
   if (FAILED(hr)) return hr;
   RECT rect = {0, 0, width_, height_};
   hr = rt->BindDC(dc_, &rect);

@@ -1,6 +1,6 @@
 // An offscreen canvas for drawing tests: a top-down 32-bit DIB section in a memory DC, drawn on
-// through a Direct2D DC render target set up like the toolkit's area (96 DPI, B8G8R8A8, alpha
-// ignored), and read back pixel by pixel.
+// through the same kind of Direct2D DC render target as the toolkit's area, and read back pixel by
+// pixel.
 #pragma once
 
 #include <windows.h>

@@ -22,6 +22,11 @@ Faults:
   huge_head         the HEAD reply is 1 MiB of header lines
   slow_head         the HEAD reply is sent one byte per millisecond
   head_kept_open    the HEAD reply is sent, then the connection is held open until the client goes
+  trickle_head      the HEAD reply is sent one byte every half second
+  head_body         the HEAD reply is followed by the file, as if it were a GET
+  etag_each_head    each HEAD reply carries another ETag, as mirrors that tag differently would
+  get_bare_lf       the GET reply's head ends its lines with bare line feeds
+  tls11_only        the server speaks TLS 1.0 and 1.1 only (every exchange)
 """
 
 import socket
@@ -41,6 +46,11 @@ class FaultServer:
         self.lock = threading.Lock()
         self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         self.context.load_cert_chain(cert, key)
+        if fault == "tls11_only":
+            self.context.set_ciphers("ALL:@SECLEVEL=0")
+            self.context.minimum_version = ssl.TLSVersion.TLSv1
+            self.context.maximum_version = ssl.TLSVersion.TLSv1_1
+        self.heads = 0
         self.port = port
         self.listener = None
         self.stopping = False
@@ -146,6 +156,10 @@ class FaultServer:
     def _head(self, conn):
         crc_line = "x-oss-hash-crc64ecma: %d" % self.crc
         etag_line = "ETag: " + self.etag
+        with self.lock:
+            self.heads += 1
+        if self._take("etag_each_head"):
+            etag_line = 'ETag: "q-%d"' % self.heads
         if self._take("head_302"):
             lines = ["HTTP/1.1 302 Found", "Location: https://elsewhere.invalid/",
                      "Content-Length: 0"]
@@ -169,10 +183,13 @@ class FaultServer:
         if self._take("huge_head"):
             filler = b"X-Filler: " + b"a" * 1000 + b"\r\n"
             reply = reply.replace(b"\r\n\r\n", b"\r\n" + filler * 1024 + b"\r\n")
-        if self._take("slow_head"):
+        if self._take("head_body"):
+            reply += self.payload
+        if self._take("slow_head", "trickle_head"):
+            pause = 0.5 if self.fault == "trickle_head" else 0.001
             for i in range(len(reply)):
                 conn.sendall(reply[i:i + 1])
-                time.sleep(0.001)
+                time.sleep(pause)
         else:
             conn.sendall(reply)
         if self._take("head_kept_open"):
@@ -198,6 +215,8 @@ class FaultServer:
         body = self.payload[start:]
         head = "%s\r\nContent-Length: %d\r\nETag: %s\r\nConnection: close\r\n\r\n" % (
             status, len(body), self.etag)
+        if self._take("get_bare_lf"):
+            head = head.replace("\r\n", "\n")
         conn.sendall(head.encode())
         cut = self._cut_point(len(body))
         if cut is not None:

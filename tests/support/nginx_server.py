@@ -1,8 +1,9 @@
 """A real nginx on loopback that serves the launcher the way the download host does.
 
 HEAD and GET of /Download/Micro/QuorvelLauncher.exe over TLS, with nginx's own ETag, Range and 416
-handling, plus the checksum header the bootstrapper verifies. Runs in the foreground as one process
-(no master, no daemon) so the tests own it completely.
+handling, plus the checksum header the bootstrapper verifies: the configuration docs/serving.md
+gives (web_servers.nginx_config). Runs in the foreground as one process (no master, no daemon) so
+the tests own it completely.
 """
 
 import os
@@ -11,51 +12,13 @@ import subprocess
 import tempfile
 import time
 
-LAUNCHER_PATH = "/Download/Micro/QuorvelLauncher.exe"
-
-CONFIG = """\
-daemon off;
-master_process off;
-worker_processes 1;
-pid {prefix}/nginx.pid;
-error_log {prefix}/error.log warn;
-events {{ worker_connections 64; }}
-http {{
-    log_format quorvel '$request_method $uri $status $body_bytes_sent range="$http_range"';
-    access_log {prefix}/access.log quorvel;
-    client_body_temp_path {prefix}/tmp;
-    proxy_temp_path {prefix}/tmp;
-    fastcgi_temp_path {prefix}/tmp;
-    uwsgi_temp_path {prefix}/tmp;
-    scgi_temp_path {prefix}/tmp;
-    default_type application/octet-stream;
-    sendfile on;
-    server {{
-        listen 127.0.0.1:{port} ssl;
-        server_name localhost;
-        ssl_certificate {cert};
-        ssl_certificate_key {key};
-        ssl_protocols TLSv1.2;
-        root {root};
-        location = {path} {{
-            {limit}
-            {crc_header}
-        }}
-    }}
-}}
-"""
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+from web_servers import LAUNCHER_PATH, free_port, nginx_config  # noqa: F401
 
 
 class NginxServer:
     """Serves `payload` (bytes) as the launcher. crc=None leaves the checksum header out."""
 
-    def __init__(self, payload, cert, key, crc, limit_rate=None, port=None):
+    def __init__(self, payload, cert, key, crc, limit_rate=None, port=None, server_extra=""):
         self.dir = tempfile.mkdtemp(prefix="quorvel-nginx-")
         self.port = port or free_port()
         os.makedirs(os.path.join(self.dir, "tmp"))
@@ -66,6 +29,7 @@ class NginxServer:
             f.write(payload)
         self.cert, self.key = cert, key
         self.crc, self.limit_rate = crc, limit_rate
+        self.server_extra = server_extra  # more directives in the server block
         self.proc = None
 
     @property
@@ -73,10 +37,11 @@ class NginxServer:
         return f"https://localhost:{self.port}{LAUNCHER_PATH}"
 
     def write_config(self):
-        limit = f"limit_rate {self.limit_rate};" if self.limit_rate else ""
-        crc = f"add_header x-oss-hash-crc64ecma {self.crc};" if self.crc is not None else ""
-        conf = CONFIG.format(prefix=self.dir, port=self.port, cert=self.cert, key=self.key,
-                             root=self.root, path=LAUNCHER_PATH, limit=limit, crc_header=crc)
+        values = dict(dir=self.dir, port=self.port, cert=self.cert, key=self.key, crc=self.crc,
+                      root=self.root)
+        conf = nginx_config(values, server_extra=self.server_extra,
+                            location_extra=f"limit_rate {self.limit_rate};" if self.limit_rate else "",
+                            crc_header=self.crc is not None)
         path = os.path.join(self.dir, "nginx.conf")
         with open(path, "w") as f:
             f.write(conf)

@@ -2,8 +2,10 @@
 // 1 when no such window exists.
 #include <windows.h>
 
+#include "ui.h"
+
 int main() {
-  HWND hwnd = FindWindowW(L"libui_uiWindow", L"Downloader");
+  auto hwnd = reinterpret_cast<HWND>(uiWindowFindToplevel("Downloader"));
   if (hwnd == nullptr) return 1;
   return PostMessageW(hwnd, WM_CLOSE, 0, 0) != 0 ? 0 : 2;
 }

@@ -1,21 +1,87 @@
 """The web servers a publisher may put in front of the launcher, each on loopback with the
 configuration docs/serving.md gives for it, run in the foreground by the test that starts it.
 
+The served configuration is the doc's own text, extracted from it: only the published values (host,
+certificate paths, root, checksum, port) are replaced with the test's, and each server gets the
+test's logging, pid and temporary paths around it. So a snippet that does not work as written
+fails here.
+
 Every server serves `payload` at /Download/Micro/QuorvelLauncher.exe over TLS with the given
 certificate, adds the checksum header, and logs each request with its Range header where it can.
 """
 
 import json
 import os
+import re
 import socket
 import subprocess
 import tempfile
 import time
 
-from nginx_server import LAUNCHER_PATH, free_port
+LAUNCHER_PATH = "/Download/Micro/QuorvelLauncher.exe"
+DOC = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
+                   "docs", "serving.md")
 
-# Served over TLS itself, or plain behind HAProxy (tls=False).
-NGINX = """\
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def documented(section):
+    """The first indented block of the doc's section whose heading starts with `section`."""
+    with open(DOC) as f:
+        text = f.read()
+    start = re.search(r"^### " + re.escape(section) + r".*$", text, re.M)
+    if not start:
+        raise LookupError("docs/serving.md has no section " + section)
+    block = []
+    for line in text[start.end():].splitlines()[1:]:
+        if line.startswith("### ") or line.startswith("## "):
+            break
+        if line.startswith("    ") or (block and not line.strip()):
+            block.append(line[4:])
+        elif block:
+            break
+    return "\n".join(block).strip("\n") + "\n"
+
+
+def published(text, values, listen=()):
+    """The doc's text with its published values replaced by the test's: `listen` pairs first, then
+    the paths, host and checksum every section shares."""
+    for old, new in listen:
+        if old not in text:
+            raise LookupError("docs/serving.md no longer says " + old)
+        text = text.replace(old, new)
+    for old, new in (("/etc/ssl/downloads.example.com/fullchain.pem", values["cert"]),
+                     ("/etc/ssl/downloads.example.com/privkey.pem", values["key"]),
+                     ("/etc/haproxy/downloads.example.com.pem", values.get("pem", "")),
+                     ("/srv/quorvel", values["root"]),
+                     ("6424962004442965731", str(values["crc"])),
+                     ("downloads.example.com", "localhost")):
+        text = text.replace(old, new)
+    return text
+
+
+def nginx_config(values, listen=None, server_extra="", location_extra="", crc_header=True):
+    """nginx with the doc's server block. `listen` replaces its listen line and drops its TLS
+    lines (plain HTTP behind a proxy)."""
+    server = published(documented("nginx"), values,
+                       [("listen 443 ssl;", listen or "listen 127.0.0.1:%d ssl;" % values["port"])])
+    lines = server.splitlines()
+    if listen:
+        lines = [l for l in lines if not l.strip().startswith("ssl_")]
+    if not crc_header:
+        lines = [l for l in lines if "x-oss-hash-crc64ecma" not in l]
+    server = "\n".join(lines)
+    server = server.replace("    root ", "    %s\n    root " % server_extra, 1)
+    server = server.replace(" {\n        add_header", " {\n        %s\n        add_header" % location_extra, 1)
+    server = server.replace(" {\n        gzip", " {\n        %s\n        gzip" % location_extra, 1)
+    return NGINX_AROUND.format(server=server, **values)
+
+
+NGINX_AROUND = """\
 daemon off;
 master_process off;
 worker_processes 1;
@@ -23,7 +89,7 @@ pid {dir}/nginx.pid;
 error_log {dir}/error.log warn;
 events {{ worker_connections 64; }}
 http {{
-    log_format quorvel '$request_method $uri $status range="$http_range"';
+    log_format quorvel '$request_method $uri $status $body_bytes_sent range="$http_range"';
     access_log {dir}/access.log quorvel;
     client_body_temp_path {dir}/tmp;
     proxy_temp_path {dir}/tmp;
@@ -31,23 +97,12 @@ http {{
     uwsgi_temp_path {dir}/tmp;
     scgi_temp_path {dir}/tmp;
     default_type application/octet-stream;
-    server {{
-        {listen}
-        server_name localhost;
-        root {root};
-        location = {path} {{
-            add_header x-oss-hash-crc64ecma {crc};
-            gzip off;
-        }}
-    }}
+    sendfile on;
+{server}
 }}
 """
-NGINX_TLS_LISTEN = """listen 127.0.0.1:{port} ssl;
-        ssl_certificate {cert};
-        ssl_certificate_key {key};
-        ssl_protocols TLSv1.2 TLSv1.3;"""
 
-APACHE = """\
+APACHE_AROUND = """\
 ServerRoot {dir}
 DefaultRuntimeDir {dir}
 PidFile {dir}/apache.pid
@@ -67,85 +122,29 @@ LogFormat "%m %U %>s range=\\"%{{Range}}i\\"" quorvel
 CustomLog {dir}/access.log quorvel
 SSLSessionCache shmcb:{dir}/ssl_scache(512000)
 Listen 127.0.0.1:{port}
-<VirtualHost 127.0.0.1:{port}>
-    ServerName localhost
-    SSLEngine on
-    SSLCertificateFile {cert}
-    SSLCertificateKeyFile {key}
-    SSLProtocol -all +TLSv1.2 +TLSv1.3
-    DocumentRoot {root}
-    <Directory {root}>
-        Require all granted
-    </Directory>
-    <Location "{path}">
-        FileETag MTime Size
-        Header always set x-oss-hash-crc64ecma "{crc}"
-    </Location>
-</VirtualHost>
 """
 
-LIGHTTPD = """\
-server.modules += ("mod_openssl", "mod_setenv", "mod_accesslog")
+LIGHTTPD_AROUND = """\
+server.modules += ("mod_accesslog")
 server.bind = "127.0.0.1"
-server.port = {port}
-server.document-root = "{root}"
 server.pid-file = "{dir}/lighttpd.pid"
 server.errorlog = "{dir}/error.log"
 accesslog.filename = "{dir}/access.log"
 accesslog.format = "%m %U %>s range=\\"%{{Range}}i\\""
-mimetype.assign = ("" => "application/octet-stream")
-ssl.engine = "enable"
-ssl.pemfile = "{cert}"
-ssl.privkey = "{key}"
-ssl.openssl.ssl-conf-cmd = ("MinProtocol" => "TLSv1.2",
-    "CipherString" => "EECDH+AESGCM:CHACHA20:ECDHE+AES256+SHA384:ECDHE+AES128+SHA256")
-static-file.etags = "enable"
-etag.use-inode = "disable"
-etag.use-mtime = "enable"
-etag.use-size = "enable"
-$HTTP["url"] == "{path}" {{
-    setenv.add-response-header = ("x-oss-hash-crc64ecma" => "{crc}")
-}}
 """
 
-CADDY = """\
+CADDY_AROUND = """\
 {{
     admin off
     auto_https off
     storage file_system {dir}/data
-    servers {{
-        protocols h1 h2
-    }}
 }}
-https://localhost:{port} {{
+"""
+CADDY_SITE = """https://localhost:{port} {{
     bind 127.0.0.1
-    tls {cert} {key}
-    root * {root}
-    header {path} x-oss-hash-crc64ecma {crc}
-    file_server
     log {{
         output file {dir}/access.log
-    }}
-}}
-"""
-
-HAPROXY = """\
-global
-    # HAProxy writes header names in lower case; the bootstrapper reads these two only as spelt.
-    h1-case-adjust content-length Content-Length
-    h1-case-adjust etag ETag
-defaults
-    mode http
-    timeout connect 5s
-    timeout client 60s
-    timeout server 60s
-frontend downloads
-    bind 127.0.0.1:{port} ssl crt {pem} ssl-min-ver TLSv1.2
-    option h1-case-adjust-bogus-client
-    default_backend files
-backend files
-    server nginx 127.0.0.1:{backend_port}
-"""
+    }}"""
 
 
 class WebServer:
@@ -248,9 +247,11 @@ class WebServer:
 class Nginx(WebServer):
     name = "nginx"
 
+    def config(self):
+        return nginx_config(self.values())
+
     def start(self):
-        listen = NGINX_TLS_LISTEN.format(**self.values())
-        conf = self.write("nginx.conf", NGINX.format(listen=listen, **self.values()))
+        conf = self.write("nginx.conf", self.config())
         self.spawn(["nginx", "-p", self.dir, "-c", conf, "-e", os.path.join(self.dir, "error.log")],
                    self.port)
         return self
@@ -260,7 +261,9 @@ class Apache(WebServer):
     name = "apache"
 
     def start(self):
-        conf = self.write("apache2.conf", APACHE.format(**self.values()))
+        site = published(documented("Apache"), self.values(),
+                         [("<VirtualHost *:443>", "<VirtualHost 127.0.0.1:%d>" % self.port)])
+        conf = self.write("apache2.conf", APACHE_AROUND.format(**self.values()) + site)
         self.spawn(["apache2", "-f", conf, "-DFOREGROUND"], self.port)
         return self
 
@@ -269,7 +272,9 @@ class Lighttpd(WebServer):
     name = "lighttpd"
 
     def start(self):
-        conf = self.write("lighttpd.conf", LIGHTTPD.format(**self.values()))
+        site = published(documented("lighttpd"), self.values(),
+                         [("server.port = 443", "server.port = %d" % self.port)])
+        conf = self.write("lighttpd.conf", site + LIGHTTPD_AROUND.format(**self.values()))
         self.spawn(["lighttpd", "-D", "-f", conf], self.port)
         return self
 
@@ -278,7 +283,10 @@ class Caddy(WebServer):
     name = "caddy"
 
     def start(self):
-        conf = self.write("Caddyfile", CADDY.format(**self.values()))
+        site = published(documented("Caddy"), self.values(),
+                         [("https://downloads.example.com {",
+                           CADDY_SITE.format(**self.values()))])
+        conf = self.write("Caddyfile", CADDY_AROUND.format(**self.values()) + site)
         env = dict(os.environ, HOME=self.dir, XDG_DATA_HOME=os.path.join(self.dir, "data"),
                    XDG_CONFIG_HOME=os.path.join(self.dir, "config"))
         self.spawn(["caddy", "run", "--config", conf, "--adapter", "caddyfile"], self.port, env)
@@ -304,8 +312,8 @@ class HaproxyNginx(WebServer):
 
     def start(self):
         backend_port = free_port()
-        listen = "listen 127.0.0.1:%d;" % backend_port
-        conf = self.write("nginx.conf", NGINX.format(listen=listen, **self.values()))
+        conf = self.write("nginx.conf", nginx_config(
+            self.values(), listen="listen 127.0.0.1:%d;" % backend_port))
         self.spawn(["nginx", "-p", self.dir, "-c", conf, "-e", os.path.join(self.dir, "error.log")],
                    backend_port)
         pem = os.path.join(self.dir, "haproxy.pem")
@@ -313,9 +321,10 @@ class HaproxyNginx(WebServer):
             for part in (self.cert, self.key):
                 with open(part) as f:
                     out.write(f.read())
-        cfg = self.write("haproxy.cfg", HAPROXY.format(pem=pem, backend_port=backend_port,
-                                                       **self.values()))
-        self.spawn(["haproxy", "-db", "-f", cfg], self.port)
+        cfg = published(documented("HAProxy"), self.values(pem=pem),
+                        [("bind :443", "bind 127.0.0.1:%d" % self.port),
+                         ("127.0.0.1:8080", "127.0.0.1:%d" % backend_port)])
+        self.spawn(["haproxy", "-db", "-f", self.write("haproxy.cfg", cfg)], self.port)
         return self
 
 

@@ -1,0 +1,53 @@
+// The publisher's code signature on the downloaded launcher, checked before it is installed and
+// started: whoever can write to the download server can also serve a matching checksum, but cannot
+// sign with the publisher's key. The decision is portable; the system's signature and certificate
+// functions sit behind SignatureInspector, handed in by the caller.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "runtime/error.h"
+
+namespace quorvel {
+
+// The signer's certificate chain as the program built it: at the countersigned time when the
+// signature carries a timestamp that checks out, else now.
+enum class ChainVerdict : uint8_t {
+  Trusted,    // to a root the system trusts, valid for code signing at that time
+  Untrusted,  // no trusted root, a broken link, the wrong usage, or not valid at the signing time
+  Expired,    // only outside its validity now, with no timestamp to say when it was signed
+};
+
+struct SignerFacts {
+  std::string subject;  // the signer certificate's subject common name, UTF-8
+  ChainVerdict chain = ChainVerdict::Untrusted;
+  bool timestamped = false;
+};
+
+// What the system says about one file. `verify_trust` is the system's Authenticode check of the
+// digest and signature (0 when both hold, else its HRESULT); `inspect_signer` reads the signer's
+// certificate and builds its chain.
+struct SignatureInspector {
+  std::function<int32_t(const std::string& path)> verify_trust;
+  std::function<Result<SignerFacts>(const std::string& path)> inspect_signer;
+};
+
+// The system's own inspector; the native build has none and fails every file.
+SignatureInspector system_signature_inspector();
+
+// The names the launcher may be signed by, fixed when the program is built; empty turns the check
+// off.
+std::span<const std::string_view> launcher_publishers();
+
+// Why the file at `path` must not run, as the line the program prints ("untrusted chain", ...); no
+// value when it is signed by one of `publishers` through a trusted chain.
+std::optional<std::string> launcher_signature_problem(const SignatureInspector& inspector,
+                                                      const std::string& path,
+                                                      std::span<const std::string_view> publishers);
+
+}  // namespace quorvel

@@ -1,0 +1,140 @@
+"""Launchers signed, unsigned and mis-signed, served in turn to the program built with and without
+publisher names: with them, only a launcher signed by a named publisher through a chain the prefix
+trusts is installed; without them, whatever matches its checksum is, as before.
+
+Environment as for e2e_test.py, plus QUORVEL_SIGNED_EXE (the program built with PUBLISHERS) and
+QUORVEL_CHECK (the host build's quorvel-check, which must judge each launcher as that program does).
+"""
+
+import datetime
+import os
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+import harness
+from e2e_test import EXE, FAKE_SETUP, PREFIX, EndToEnd, crc64_of_data, read
+
+sys.path.insert(0, os.path.join(harness.SOURCE_DIR, "tests", "support"))
+from code_signing import SigningMaterial, TimestampAuthority  # noqa: E402
+
+SIGNED_EXE = os.environ.get("QUORVEL_SIGNED_EXE", "")
+CHECK = os.environ.get("QUORVEL_CHECK", "")
+PUBLISHERS = ["Quorvel Test Publisher", "Quorvel Test Publisher 2"]
+REFUSED = "启动器签名检查失败 / launcher signature check failed: "
+
+
+def make_table(work):
+    """[(name, bytes, CRC-64, why the program built with publishers refuses it, or None)]."""
+    material = SigningMaterial(work, PREFIX.ca_dir)
+    # Signs at once and has expired when it is served.
+    expires = datetime.datetime.utcnow() + datetime.timedelta(seconds=3)
+    expiring = material.issue("expiring", PUBLISHERS[0], not_after=expires)
+    tsa = TimestampAuthority(material)
+
+    def signed(cert, timestamp=False):
+        path = os.path.join(work, "signed.exe")
+        material.sign(FAKE_SETUP, path, cert, tsa.url if timestamp else None)
+        data = read(path)
+        os.remove(path)
+        return data
+
+    expired_ts, expired = signed(expiring, timestamp=True), signed(expiring)
+    tsa.stop()
+    renewed = signed(material.issue("renewed", PUBLISHERS[1]))
+    changed = bytearray(renewed)
+    changed[len(changed) // 2] ^= 0x01  # in the code, after signing
+    rows = [
+        ("unsigned", read(FAKE_SETUP), "no signature"),
+        ("one byte changed after signing", bytes(changed), "digest mismatch"),
+        ("another name under the same CA", signed(material.issue("other", "Someone Else")),
+         'wrong publisher: signed by "Someone Else"'),
+        ("a configured name under an untrusted CA",
+         signed(material.issue("untrusted", PUBLISHERS[0], issuer="unknown-ca")),
+         "untrusted chain"),
+        ("expired, no timestamp", expired, "expired without a timestamp"),
+        ("expired, timestamped while valid", expired_ts, None),
+        ("a configured name under the trusted CA", renewed, None),
+    ]
+    while datetime.datetime.utcnow() <= expires:
+        time.sleep(0.2)
+    return [(name, data, crc64_of_data(data), why) for name, data, why in rows]
+
+
+class Signatures(EndToEnd):
+    @classmethod
+    def setUpClass(cls):
+        work = tempfile.TemporaryDirectory(prefix="quorvel-signatures-")
+        cls.addClassCleanup(work.cleanup)
+        cls.table = make_table(work.name)
+
+    def run_exe(self, exe):
+        run = harness.Run(exe, PREFIX)
+        self.runs.append(run)
+        return run
+
+    def test_with_publishers_only_their_signed_launcher_is_installed(self):
+        refused = [row for row in self.table if row[3]]
+        accepted = [row for row in self.table if not row[3]]
+        srv = self.server(refused[0][1], refused[0][2]).start()
+        run = self.run_exe(SIGNED_EXE)
+        # One run gets each refused launcher in turn, retrying after each pause; the next one goes
+        # up as soon as the last was refused, the first accepted one last.
+        for i, (name, _, _, why) in enumerate(refused):
+            with self.subTest(name):
+                deadline = time.monotonic() + 30
+                while time.monotonic() < deadline and len(self.refusals(run)) <= i:
+                    time.sleep(0.05)
+                srv.replace_payload(*(refused + accepted)[i + 1][1:3])
+                self.assertEqual(self.refusals(run)[i:], [REFUSED + why], run.transcript())
+                time.sleep(0.5)  # deleted within the pause, never copied or started
+                self.assertFalse(os.path.exists(PREFIX.temp("QuorvelLauncher.bin")))
+                self.assert_nothing_installed()
+        at = [run.when(line) for line in self.refusals(run)]
+        self.assertTrue(all(b - a >= 3 for a, b in zip(at, at[1:])), run.transcript())
+
+        for i, (name, data, crc, _) in enumerate(accepted):
+            with self.subTest(name):
+                if i:
+                    PREFIX.clean()
+                    srv.replace_payload(data, crc)
+                    run = self.run_exe(SIGNED_EXE)
+                self.assertEqual(self.finish(run), 0, run.transcript())
+                self.assertEqual(len(self.refusals(run)), 0 if i else len(refused))
+                self.assertIn("下载成功", run.out())
+                self.assert_installed(data)
+
+    def test_without_publishers_any_launcher_with_its_checksum_is_installed(self):
+        srv = self.server(self.table[0][1], self.table[0][2]).start()
+        for name, data, crc, why in self.table:
+            with self.subTest(name):
+                PREFIX.clean()
+                srv.replace_payload(data, crc)
+                line = self.check_signature(srv)
+                self.assertTrue(line.startswith("FAIL      launcher signature: " + why if why
+                                                else "ok        launcher signature: "), line)
+                run = self.run_exe(EXE)
+                self.assertEqual(self.finish(run), 0, run.transcript())
+                self.assertEqual(run.err(), [])
+                self.assert_installed(data)
+
+    def check_signature(self, srv):
+        """quorvel-check's signature line for the served launcher."""
+        self.assertTrue(os.access(CHECK, os.X_OK), f"no quorvel-check at {CHECK!r}")
+        args = [CHECK, "--ca-file", os.path.join(PREFIX.ca_dir, "ca.pem"), "--timeout", "10"]
+        for name in PUBLISHERS:
+            args += ["--launcher-publisher", name]
+        out = subprocess.run(args + [srv.url], capture_output=True, text=True, timeout=60).stdout
+        lines = [line for line in out.splitlines() if "launcher signature:" in line]
+        self.assertEqual(len(lines), 1, out)
+        return lines[0]
+
+    @staticmethod
+    def refusals(run):
+        return [line for line in run.err() if line.startswith(REFUSED)]
+
+
+if __name__ == "__main__":
+    unittest.main()
