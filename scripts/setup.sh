@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
-# Installs every Debian 12 package that the build, the tests, the benchmarks and the demo need.
-# Idempotent: a second run installs nothing new.
+# Installs every Debian package that the build, the tests, the benchmarks and the demo need, by names
+# that Debian 12 and Debian 13 both have. Idempotent: a second run installs nothing new.
 set -euo pipefail
 packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev clang-format
+  cmake ninja-build g++ clang libclang-rt-dev clang-format
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   wine wine64 xvfb xauth x11-utils x11-apps xdotool libgl1-mesa-dri
   imagemagick python3 openssl nginx-light curl e2fsprogs iproute2 util-linux osslsigncode icoutils
   strace
   googletest libbenchmark-dev
-  libssl-dev
+  libssl-dev git
+  debootstrap  # scripts/other-debian.sh makes the other release's root with it
   apache2 lighttpd lighttpd-mod-openssl caddy haproxy
 )
 missing=()

@@ -12,10 +12,12 @@ failed=0
 failures=()
 
 step() {  # step NAME COMMAND...: runs a step, counts it, keeps going after a failure
-  local name=$1
+  local name=$1 started=$SECONDS status=0
   shift
   echo "=== $name"
-  if "$@"; then
+  "$@" || status=$?
+  echo "=== $name: $((SECONDS - started)) s"
+  if [ $status -eq 0 ]; then
     passed=$((passed + 1))
     return 0
   fi
@@ -50,5 +52,5 @@ fi
 
 echo
 for f in "${failures[@]}"; do echo "FAILED: $f"; done
-echo "steps: $passed passed, $failed failed"
+echo "steps: $passed passed, $failed failed, ${SECONDS} s"
 [ "$failed" -eq 0 ]

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # wine-prefix.sh create|stop PREFIX [win7|win10]
-# create: makes (or reuses) a Wine prefix for the tests, sets it up and keeps its wineserver running.
+# create: makes (or reuses) a Wine prefix for the tests, sets it up and keeps its wineserver running,
+#         and writes the folders it gives its programs to PREFIX/quorvel-folders (see below).
 # stop:   ends the prefix's wineserver.
 set -euo pipefail
 action=$1
@@ -27,6 +28,11 @@ REGEDIT4
 [HKEY_CURRENT_USER\\Software\\Wine]
 "Version"="$version"
 
+; Without a display, Wine 9 and later try the Wayland driver next, and libwayland complains on
+; stderr about XDG_RUNTIME_DIR; X11 only makes a display-less run as quiet as on Wine 8.
+[HKEY_CURRENT_USER\\Software\\Wine\\Drivers]
+"Graphics"="x11"
+
 [HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]
 "Managed"="N"
 
@@ -35,6 +41,18 @@ REGEDIT4
 REG
   DISPLAY= wine regedit /S "$(winepath -w "$reg_file" 2>/dev/null || echo "$reg_file")" >/dev/null 2>&1
   rm -f "$reg_file"
+  # The temporary and local application data folders, as the prefix's programs get them: Wine 8
+  # keeps the temporary folder in C:\users\<user>\Temp, Wine 10 where Windows does
+  # (C:\users\<user>\AppData\Local\Temp). Lines: both as Windows paths, then both as Unix paths.
+  folders=$(DISPLAY= wine cmd /c 'echo %TEMP%&echo %LOCALAPPDATA%' </dev/null 2>/dev/null | tr -d '\r')
+  mapfile -t windows <<<"$folders"
+  [ ${#windows[@]} -eq 2 ] && [ -n "${windows[0]}" ] && [ -n "${windows[1]}" ] || {
+    echo "wine-prefix.sh: the prefix did not say its folders (got '$folders')" >&2
+    exit 1
+  }
+  printf '%s\n' "${windows[@]}" >"$WINEPREFIX/quorvel-folders.new"
+  winepath -u "${windows[@]}" 2>/dev/null | xargs -d '\n' realpath -m >>"$WINEPREFIX/quorvel-folders.new"
+  mv "$WINEPREFIX/quorvel-folders.new" "$WINEPREFIX/quorvel-folders"
   ;;
 stop)
   wineserver -k 2>/dev/null || true

@@ -13,6 +13,11 @@ namespace quorvel::check {
 inline std::string quoted(std::string_view text) {
   return "\"" + printable(text) + "\"";
 }
+// For a std::string argument, argument-dependent lookup also finds std::quoted (GCC 14's library
+// declares it here); this exact match is chosen over that template.
+inline std::string quoted(const std::string& text) {
+  return quoted(std::string_view(text));
+}
 
 // "1 byte", "9 bytes".
 inline std::string bytes(uint64_t n) {

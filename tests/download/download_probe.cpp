@@ -39,6 +39,7 @@ int main(int argc, char** argv) {
   }
   const std::string dir = argv[1];
   const std::string file = dir + "\\QuorvelLauncher.bin";
+  const std::filesystem::path file_path(std::u8string(file.begin(), file.end()));  // UTF-8 name
   const std::string tag = dir + "\\QuorvelLauncher.bin.etag";
   set_download_job_setup({argv[2], secure_connector(), [file, tag]() -> Result<DownloadPaths> {
                             return DownloadPaths{file, tag};
@@ -51,7 +52,7 @@ int main(int argc, char** argv) {
     start_download_job(status);
     for (;;) {
       std::error_code missing;
-      const auto size = std::filesystem::file_size(std::filesystem::u8path(file), missing);
+      const auto size = std::filesystem::file_size(file_path, missing);
       if (!missing && size >= bytes) break;
       {
         std::lock_guard lock(status->mutex);

@@ -4,8 +4,6 @@ Shared by the end-to-end tests and by the demo (scripts/demo.py). One Wine prefi
 tree for these runs; the tests that use it take a CTest resource lock, so they never overlap.
 """
 
-import functools
-import getpass
 import os
 import shutil
 import subprocess
@@ -19,6 +17,7 @@ SOURCE_DIR = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "support"))
 
 from nginx_server import NginxServer, free_port  # noqa: E402,F401
+from wine_folders import prefix_folders  # noqa: E402
 
 WINE_RUN = os.path.join(SOURCE_DIR, "scripts", "wine-run.sh")
 WINE_PREFIX_SCRIPT = os.path.join(SOURCE_DIR, "scripts", "wine-prefix.sh")
@@ -32,30 +31,21 @@ class Prefix:
     def __init__(self, path, ca_dir):
         self.path = os.path.abspath(path)
         self.ca_dir = os.path.abspath(ca_dir)
-        user = getpass.getuser()
-        self.user_dir = os.path.join(self.path, "drive_c", "users", user)
-        self.game_dir = os.path.join(self.user_dir, "AppData", "Local", "Brisko",
-                                     "Quorvel-Survival Game")
         self.display_file = os.path.join(self.path, "quorvel-display")
 
-    @functools.cached_property
-    def windows_temp(self):
-        """The prefix's temporary folder as its programs see it: Wine versions differ (Wine 8:
-        C:\\users\\<u>\\Temp; later: ...\\AppData\\Local\\Temp), so the prefix is asked."""
-        return self.ask(["cmd", "/c", "echo", "%TEMP%"])
-
-    @functools.cached_property
+    # The prefix's own folders, known once create() has made it.
+    @property
     def temp_dir(self):
-        return os.path.realpath(self.ask(["winepath", "-u", self.windows_temp]))
+        return prefix_folders(self.path).temp
 
-    def ask(self, command):
-        """What a Wine command prints, stripped. Through a file rather than a pipe: Wine's background
-        processes, when this starts them, inherit the output handle and would hold a pipe open."""
-        with tempfile.TemporaryFile() as out:
-            subprocess.run([WINE_RUN, *command], env=self.env(), stdin=subprocess.DEVNULL,
-                           stdout=out, stderr=subprocess.DEVNULL, check=True)
-            out.seek(0)
-            return out.read().decode("utf-8").strip()
+    @property
+    def windows_temp(self):
+        return prefix_folders(self.path).windows_temp
+
+    @property
+    def game_dir(self):
+        return os.path.join(prefix_folders(self.path).local_app_data, "Brisko",
+                            "Quorvel-Survival Game")
 
     @property
     def display(self):

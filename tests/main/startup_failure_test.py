@@ -5,7 +5,6 @@ one stderr line naming the step that failed and why, before any window appears.
     startup_failure_test.py NO_RESOURCES_EXE NO_ICON_EXE
 """
 
-import getpass
 import os
 import subprocess
 import sys
@@ -16,6 +15,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(REPO, "tests", "support"))
 
+from wine_folders import prefix_folders  # noqa: E402
 from wine_output import program_lines  # noqa: E402
 from xvfb_wine import WINE_RUN, XvfbWine  # noqa: E402
 
@@ -34,8 +34,7 @@ class StartupFailure(unittest.TestCase):
         self.assertIn("decoding the banner (decode_banner): ", errors[0])
         self.assertEqual(program_lines(result.stdout), [])
         # The support log keeps it too, after the run's header line.
-        log = os.path.join(os.environ["WINEPREFIX"], "drive_c", "users", getpass.getuser(), "Temp",
-                           "QuorvelSetup.log")
+        log = os.path.join(prefix_folders(os.environ["WINEPREFIX"]).temp, "QuorvelSetup.log")
         with open(log, "rb") as f:
             tail = f.read().decode("utf-8").splitlines()[-2:]
         self.assertRegex(tail[0], r"^[-0-9]{10} [:.0-9]{12} run QuorvelSetup ")

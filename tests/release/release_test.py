@@ -98,18 +98,7 @@ def sections(exe):
 
 
 class Release(unittest.TestCase):
-    def test_two_builds_match_and_the_signature_holds(self):
-        pfx, pass_file, ca = make_signing_pki(os.path.join(WORK, "pki"))
-        a_dist = os.path.join(WORK, "a-dist")
-        signed = release(SOURCE_DIR, "--build-dir", os.path.join(WORK, "a-build"), "--dist",
-                         a_dist, "--sign-pfx", pfx, "--sign-pass-file", pass_file,
-                         "--verify-ca", ca)
-        exe = os.path.join(a_dist, "QuorvelSetup.exe")
-        lines = signed.stdout.splitlines()
-        self.assertEqual(lines[0], "Release %s for %s:" % (VERSION, URL))
-        self.assertTrue(lines[1].startswith("  %s  %d bytes, signed (Authenticode, SHA-256)"
-                                            % (exe, os.path.getsize(exe))), lines)
-
+    def second_release_matches(self, exe):
         # The second release: a copy of the sources elsewhere, built with its own default
         # directories, unsigned.
         b_src = os.path.join(WORK, "b-src")
@@ -135,6 +124,24 @@ class Release(unittest.TestCase):
         self.assertEqual(a[:checksum] + a[checksum + 4:len(b)], b[:checksum] + b[checksum + 4:],
                          "the two builds differ")
         self.assertEqual(read(exe + ".debug"), read(b_exe + ".debug"), "the debug files differ")
+
+    def test_two_builds_match_and_the_signature_holds(self):
+        pfx, pass_file, ca = make_signing_pki(os.path.join(WORK, "pki"))
+        a_dist = os.path.join(WORK, "a-dist")
+        signed = release(SOURCE_DIR, "--build-dir", os.path.join(WORK, "a-build"), "--dist",
+                         a_dist, "--sign-pfx", pfx, "--sign-pass-file", pass_file,
+                         "--verify-ca", ca)
+        exe = os.path.join(a_dist, "QuorvelSetup.exe")
+        lines = signed.stdout.splitlines()
+        self.assertEqual(lines[0], "Release %s for %s:" % (VERSION, URL))
+        self.assertTrue(lines[1].startswith("  %s  %d bytes, signed (Authenticode, SHA-256)"
+                                            % (exe, os.path.getsize(exe))), lines)
+
+        # CI builds on two Debian releases; one of them proves reproducibility (.ci/run).
+        if os.environ.get("QUORVEL_REPRODUCIBILITY_ELSEWHERE"):
+            print("second release and comparison: left to the other platform", file=sys.stderr)
+        else:
+            self.second_release_matches(exe)
 
         # Signed with SHA-256 by the throw-away publisher; one changed byte breaks it.
         verify = run(["osslsigncode", "verify", "-CAfile", ca, "-in", exe]).stdout

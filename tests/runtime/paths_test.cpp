@@ -86,7 +86,7 @@ TEST(TempRoot, FilesLieSideBySideInTheTemporaryFolder) {
   EXPECT_EQ(setup_executable_path().value(), root + L"QuorvelLauncher.exe");
 }
 
-// GetTempPath2W as newer Windows has it (Wine 8 does not): a folder longer than MAX_PATH, so the
+// GetTempPath2W as newer Windows (and Wine 10) has it: a folder longer than MAX_PATH, so the
 // caller must ask again with a larger buffer, or a failure.
 const std::wstring LONG_TEMP = L"C:\\" + std::wstring(300, L't') + L"\\";
 DWORD get_temp_path2_error = 0;
@@ -121,7 +121,9 @@ TEST(TempRoot, GetTempPath2WIsUsedWhereKernel32HasItAndItsFailureIsAnError) {
   }
   ASSERT_FALSE(failed.ok()) << failed.value().size();
   EXPECT_EQ(failed.error(), Error::os(ERROR_ACCESS_DENIED));
-  EXPECT_FALSE(temp_root_uses_get_temp_path2());  // Wine 8 has no GetTempPath2W
+  // Back to the real kernel32's answer: Windows 11 and Wine 10 export the call, Wine 8 does not.
+  EXPECT_EQ(temp_root_uses_get_temp_path2(),
+            GetProcAddress(GetModuleHandleW(L"kernel32"), "GetTempPath2W") != nullptr);
 }
 
 TEST(TempRoot, IsQueriedAfreshEachTime) {
