@@ -54,7 +54,9 @@ TEST(LauncherSignature, Verdicts) {
                                        [&](const std::string&) { return c.signer; }};
     const auto problem = launcher_signature_problem(inspector, "C:\\t\\L.bin", PUBLISHERS);
     ASSERT_EQ(problem.has_value(), c.problem != nullptr);
-    if (problem) EXPECT_TRUE(problem->starts_with(c.problem)) << *problem;
+    if (problem) {
+      EXPECT_TRUE(problem->starts_with(c.problem)) << *problem;
+    }
   }
 }
 

@@ -230,7 +230,8 @@ class EndToEnd(unittest.TestCase):
         self.assert_installed(data)
 
     def test_wrong_checksum_restarts_until_the_server_is_corrected(self):
-        data = payload(32 * 1024)
+        # Two seconds an attempt at this rate, so the restart is seen before it has come far.
+        data = payload(512 * 1024)
         srv = self.server(data, crc=12345, limit_rate="256k").start()
         run = self.run_program()
         self.empty_bar()
