@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "download_test_support.h"
+#include "support/captured_lines.h"
 #include "support/fake_server.h"
 
 namespace quorvel::test {
@@ -81,9 +82,10 @@ TEST_F(DownloadJobTest, MatchingChecksumPublishesDownloaded) {
   server.add(get_reply(DIGITS));
   // The outcome line is printed before the phase changes.
   std::vector<Phase> phase_at_line;
-  set_output_sink([&](OutputStream, std::string_view) { phase_at_line.push_back(phase()); });
-  run_job();
-  set_output_sink({});
+  {
+    OutputSinkSwap sink([&](OutputStream, std::string_view) { phase_at_line.push_back(phase()); });
+    run_job();
+  }
   EXPECT_EQ(phase(), Phase::Downloaded);
   EXPECT_EQ(status->percent, 100);
   ASSERT_FALSE(phase_at_line.empty());

@@ -6,12 +6,14 @@
 #include <cstdio>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
 #include "runtime/fatal.h"
+#include "support/captured_lines.h"
 
 namespace quorvel::test {
 namespace {
@@ -56,7 +58,7 @@ struct Recorder : SupportLogFile {
 
 TEST(SupportLog, HeaderFirstThenEachLineRightAfterItsStream) {
   auto recorder = std::make_shared<Recorder>();
-  set_output_sink([&](OutputStream s, std::string_view line) {
+  std::optional<OutputSinkSwap> sink(std::in_place, [&](OutputStream s, std::string_view line) {
     recorder->add((s == OutputStream::Out ? "out " : "err ") + std::string(line) + "\n");
   });
   start_support_log(recorder, "QuorvelSetup 1.0.0");
@@ -70,7 +72,7 @@ TEST(SupportLog, HeaderFirstThenEachLineRightAfterItsStream) {
   for (std::thread& t : threads) t.join();
   start_support_log(nullptr, "");
   print_line(OutputStream::Out, "after the log was turned off");
-  set_output_sink({});
+  sink.reset();
 
   const std::vector<std::string>& seen = recorder->seen;
   ASSERT_EQ(seen.size(), 1u + 2 * 800 + 1);
@@ -104,11 +106,12 @@ TEST(SupportLog, ALineThatWouldPassTheLimitStartsAFreshFileAndTheStreamsSeeEvery
     recorder->current.assign(c.already, 'x');
     recorder->refuse_set_aside = c.refuse;
     std::vector<std::string> streams;
-    set_output_sink([&](OutputStream, std::string_view text) { streams.emplace_back(text); });
-    start_support_log(recorder, "QuorvelSetup 1.0.0", limit);
-    for (size_t i = 0; i < c.lines; ++i) print_line(OutputStream::Err, "0123456789");
-    start_support_log(nullptr, "");
-    set_output_sink({});
+    {
+      OutputSinkSwap sink([&](OutputStream, std::string_view text) { streams.emplace_back(text); });
+      start_support_log(recorder, "QuorvelSetup 1.0.0", limit);
+      for (size_t i = 0; i < c.lines; ++i) print_line(OutputStream::Err, "0123456789");
+      start_support_log(nullptr, "");
+    }
     EXPECT_EQ(streams.size(), c.lines);
     EXPECT_EQ(recorder->current.size(), c.current);
     EXPECT_EQ(recorder->old.size(), c.old);

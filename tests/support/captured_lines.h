@@ -1,5 +1,6 @@
-// The tests' one capture of the program's printed lines: every line, with its stream, from
-// whichever thread prints it, while the capture lives.
+// The tests' one way to receive the program's printed lines: a sink set for a scope
+// (OutputSinkSwap), and on it the capture of every line with its stream, from whichever thread
+// prints it, while the capture lives.
 #pragma once
 
 #include <mutex>
@@ -12,16 +13,23 @@
 
 namespace quorvel::test {
 
+// Lines go to `sink` instead of the streams until the scope ends, whatever an assertion did.
+class OutputSinkSwap {
+ public:
+  explicit OutputSinkSwap(OutputSink sink) { set_output_sink(std::move(sink)); }
+  ~OutputSinkSwap() { set_output_sink({}); }
+  OutputSinkSwap(const OutputSinkSwap&) = delete;
+  OutputSinkSwap& operator=(const OutputSinkSwap&) = delete;
+};
+
 class CapturedLines {
  public:
   using Line = std::pair<OutputStream, std::string>;
-  CapturedLines() {
-    set_output_sink([this](OutputStream stream, std::string_view line) {
-      std::lock_guard lock(mutex_);
-      lines_.emplace_back(stream, std::string(line));
-    });
-  }
-  ~CapturedLines() { set_output_sink({}); }
+  CapturedLines()
+      : swap_([this](OutputStream stream, std::string_view line) {
+          std::lock_guard lock(mutex_);
+          lines_.emplace_back(stream, std::string(line));
+        }) {}
   std::vector<Line> lines() const {
     std::lock_guard lock(mutex_);
     return lines_;
@@ -37,6 +45,7 @@ class CapturedLines {
  private:
   mutable std::mutex mutex_;
   std::vector<Line> lines_;
+  OutputSinkSwap swap_;  // last: it ends before the lines it fills
 };
 
 }  // namespace quorvel::test
