@@ -13,6 +13,8 @@ inside=/work/quorvel  # the checkout's place in the root: fixed, so the kept bui
 case "${1:-}" in
 --mounts)  # in the new mount and PID namespaces, as their first process
   shift
+  # The root a mount of its own, so that a test's own mount namespace can make it private.
+  mount --bind "$QUORVEL_ROOT" "$QUORVEL_ROOT"
   mount --bind "$QUORVEL_SOURCE" "$QUORVEL_ROOT$inside"
   mount --bind "$QUORVEL_ROOT/var/cache/quorvel-build" "$QUORVEL_ROOT$inside/build"
   [ -z "$QUORVEL_GIT_DIR" ] || mount --bind -o ro "$QUORVEL_GIT_DIR" "$QUORVEL_ROOT$QUORVEL_GIT_DIR"
@@ -26,7 +28,7 @@ case "${1:-}" in
   mkdir -p "$QUORVEL_ROOT/run/lock"
   # Only what the tests are meant to see of the caller's environment passes into the root.
   exec chroot "$QUORVEL_ROOT" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-    HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" CI="${CI:-}" FUZZ_SECONDS="${FUZZ_SECONDS:-30}" \
+    HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" CI="${CI:-}" FUZZ_SECONDS="${FUZZ_SECONDS:-20}" \
     QUORVEL_REPRODUCIBILITY_ELSEWHERE="${QUORVEL_REPRODUCIBILITY_ELSEWHERE:-}" \
     bash "$inside/scripts/other-debian.sh" --root "$@"
   ;;

@@ -113,7 +113,10 @@ class EndToEnd(unittest.TestCase):
         return run
 
     def finish(self, run, timeout=60):
-        return run.wait(timeout)
+        try:
+            return run.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.fail("the program did not end within %d s\n%s" % (timeout, run.transcript()))
 
     def assert_installed(self, data):
         self.assertEqual(read(PREFIX.temp("QuorvelLauncher.bin")), data)
