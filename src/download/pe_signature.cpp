@@ -65,9 +65,9 @@ Result<PeSignature> find_pe_signature(Bytes file) {
   // Signers pad the entry or only the table to 8 bytes; either way nothing else may follow.
   Bytes padding = entry.subspan(8 + signature->whole.size());
   if (padding.size() >= 8 || entry.size() % 8 != 0)
-    return malformed("the certificate table holds more than one signature");
+    return malformed("the certificate table holds more than the signature");
   for (uint8_t b : padding) {
-    if (b != 0) return malformed("the certificate table holds more than one signature");
+    if (b != 0) return malformed("the certificate table holds more than the signature");
   }
   found.signature = signature->whole;
   return found;
