@@ -6,13 +6,11 @@
 
 #include "runtime/error.h"
 #include "scratch_directory.h"
-#include "support/captured_lines.h"
 
 namespace quorvel::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using Lines = std::vector<Line>;
 
 // Replaces the process's standard output with an inheritable file for the life of the object.
 class RedirectedOutput {
@@ -46,18 +44,20 @@ TEST(LaunchTest, StartsTheProgramWithItsQuotedPathAsTheWholeCommandLine) {
   const std::wstring folder = scratch / L"with space";
   ASSERT_TRUE(make_directory(folder));
   const std::wstring program = folder + L"\\QuorvelLauncher.exe";
+  const std::wstring download = folder + L"\\QuorvelLauncher.bin";
   ASSERT_TRUE(CopyFileW(fake_setup_path().c_str(), program.c_str(), TRUE));
+  ASSERT_TRUE(CopyFileW(fake_setup_path().c_str(), download.c_str(), TRUE));
   const std::wstring marker = scratch / L"ran.txt";
   ASSERT_TRUE(SetEnvironmentVariableW(L"QUORVEL_FAKE_SETUP_MARKER", marker.c_str()));
   const std::wstring child_output = scratch / L"child-stdout.txt";
 
-  test::CapturedLines capture;
+  Result<void> started = Error::other("not run");
   {
     RedirectedOutput redirect(child_output);
     ASSERT_TRUE(redirect.valid());
-    start_setup_executable(program);
+    started = start_verified_setup_executable(program, download);
   }
-  EXPECT_EQ(capture.lines(), (Lines{{OutputStream::Out, "Setup executable started successfully"}}));
+  ASSERT_TRUE(started.ok()) << error_text(started.error());
 
   // The marker shows the command line, and the current directory and environment were inherited
   // (the marker's path itself came from the environment).
@@ -75,26 +75,63 @@ TEST(LaunchTest, StartsTheProgramWithItsQuotedPathAsTheWholeCommandLine) {
   EXPECT_EQ(written, "fake setup ran\n");
 }
 
-TEST(LaunchTest, MissingProgramIsReported) {
-  ScratchDirectory scratch;
-  test::CapturedLines capture;
-  start_setup_executable(scratch / L"QuorvelLauncher.exe");
-  EXPECT_EQ(capture.lines(),
-            (Lines{{OutputStream::Err, "Failed to start setup executable: " +
-                                           error_text(Error::os(ERROR_FILE_NOT_FOUND))}}));
-}
+// What is at the setup executable's path, against the verified download; nothing of these starts.
+struct RefusalCase {
+  const char* name;
+  std::optional<std::string> setup;     // nullopt: nothing there
+  std::optional<std::string> download;  // nullopt: nothing there
+  DWORD held_sharing;                   // a writer's hold on the setup executable; ~0: none
+  std::optional<DWORD> error;           // nullopt: refused as not the verified download
+};
 
-TEST(LaunchTest, ProgramThatIsNoExecutableIsReported) {
+class LaunchRefusal : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(LaunchRefusal, NothingButTheVerifiedDownloadIsStarted) {
+  const RefusalCase& c = GetParam();
   ScratchDirectory scratch;
   const std::wstring program = scratch / L"QuorvelLauncher.exe";
-  ASSERT_TRUE(write_file(program, "this is not a program"));
-  test::CapturedLines capture;
-  start_setup_executable(program);
-  ASSERT_EQ(capture.lines().size(), 1u);
-  EXPECT_EQ(capture.lines()[0].first, OutputStream::Err);
-  EXPECT_EQ(capture.lines()[0].second,
-            "Failed to start setup executable: " + error_text(Error::os(ERROR_BAD_EXE_FORMAT)));
+  const std::wstring download = scratch / L"QuorvelLauncher.bin";
+  std::optional<std::string> real = read_file(fake_setup_path());
+  ASSERT_TRUE(real.has_value());
+  auto bytes = [&](const std::string& text) { return text == "program" ? *real : text; };
+  if (c.setup) {
+    ASSERT_TRUE(write_file(program, bytes(*c.setup)));
+  }
+  if (c.download) {
+    ASSERT_TRUE(write_file(download, bytes(*c.download)));
+  }
+  HANDLE held = INVALID_HANDLE_VALUE;
+  if (c.held_sharing != ~DWORD{0}) {
+    held = CreateFileW(program.c_str(), GENERIC_WRITE, c.held_sharing, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  }
+  const std::wstring marker = scratch / L"ran.txt";
+  ASSERT_TRUE(SetEnvironmentVariableW(L"QUORVEL_FAKE_SETUP_MARKER", marker.c_str()));
+  Result<void> started = start_verified_setup_executable(program, download);
+  if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+  ASSERT_FALSE(started.ok());
+  if (c.error) {
+    EXPECT_EQ(started.error(), Error::os(static_cast<int32_t>(*c.error)));
+  } else {
+    EXPECT_TRUE(is_not_verified(started.error())) << error_text(started.error());
+  }
+  Sleep(200);
+  EXPECT_FALSE(read_file(marker).has_value());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    LaunchTest, LaunchRefusal,
+    ::testing::Values(
+        RefusalCase{"Missing", std::nullopt, "program", ~DWORD{0}, ERROR_FILE_NOT_FOUND},
+        RefusalCase{"NotAProgram", "this is not a program", "this is not a program", ~DWORD{0},
+                    ERROR_BAD_EXE_FORMAT},
+        RefusalCase{"AnOlderLauncher", "program", "a newer launcher", ~DWORD{0}, std::nullopt},
+        RefusalCase{"NoDownloadToCompareWith", "program", std::nullopt, ~DWORD{0}, std::nullopt},
+        // A writer may still change it: held open for writing by someone else, it is waited for.
+        RefusalCase{"OpenForWriting", "program", "program", FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    ERROR_SHARING_VIOLATION}),
+    [](const ::testing::TestParamInfo<RefusalCase>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace quorvel::testing
