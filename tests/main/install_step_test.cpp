@@ -5,12 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
 
-#include "main/file_ops.h"
 #include "runtime/error.h"
 #include "runtime/paths.h"
 #include "scratch_directory.h"
@@ -69,8 +67,7 @@ class InstallStepTest : public ::testing::Test {
   }
   std::wstring in_game(std::wstring_view name) const { return game_ + L"\\" + std::wstring(name); }
 
-  // The install's pauses: a clock that moves only by them, each one noted; `during_pause_` is what
-  // happens in the world meanwhile (false: the window was closed).
+  // The install's pauses: a clock that moves only by them, each one noted.
   Lines run() {
     test::CapturedLines capture;
     RetryWaits waits;
@@ -78,9 +75,9 @@ class InstallStepTest : public ::testing::Test {
     waits.pause = [this](int64_t milliseconds) {
       pauses_.push_back(milliseconds);
       clock_ms_ += milliseconds;
-      return during_pause_(pauses_.size());
+      return true;
     };
-    completed_ = run_install_step(waits);
+    EXPECT_TRUE(run_install_step(waits));
     const Lines lines = capture.lines();
     for (const Line& line : lines) {
       if (line == out(STARTED)) started_ = true;
@@ -107,8 +104,6 @@ class InstallStepTest : public ::testing::Test {
   bool started_ = false;
   int64_t clock_ms_ = 0;
   std::vector<int64_t> pauses_;
-  std::function<bool(size_t pause)> during_pause_ = [](size_t) { return true; };
-  bool completed_ = false;
 };
 
 TEST_F(InstallStepTest, WithoutOldSetupExecutableTheCopyCreatesItAndStartsIt) {
@@ -229,114 +224,28 @@ TEST_F(InstallStepTest, WithoutATemporaryFolderNothingIsCopiedOrStartedInTheCurr
   EXPECT_EQ(list_names(game_), Names{L"force_compat_mode.txt"});
 }
 
-// Another process holding the old or the new setup executable: the steps wait for it, within one
-// budget of 30 s for the whole install, and only the verified download is started.
-struct HolderCase {
-  const char* name;
-  bool old_executable;
-  DWORD access, sharing;  // of the holder's handle on the old setup executable
-  size_t released_at;     // the pause during which the holder lets go; 0: never
-  std::vector<int64_t> pauses;
-  std::vector<std::string> lines;  // "err:" or "out:" and the text; <32> the sharing violation
-  bool started;
-};
-
-const std::vector<int64_t> WHOLE_BUDGET = {250,  500,  1000, 2000, 2000, 2000, 2000, 2000, 2000,
-                                           2000, 2000, 2000, 2000, 2000, 2000, 2000, 2000, 250};
-
-class HolderTest : public InstallStepTest, public ::testing::WithParamInterface<HolderCase> {};
-
-TEST_P(HolderTest, StepsWaitForTheHolderAndStartOnlyTheVerifiedDownload) {
-  const HolderCase& c = GetParam();
+TEST_F(InstallStepTest, OldSetupExecutableHeldForGoodIsWaitedForThirtySecondsThenReplaced) {
   put_download();
   ASSERT_TRUE(write_file(setup_, "an older launcher"));
-  HANDLE held = CreateFileW(setup_.c_str(), c.access, c.sharing, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Held without delete sharing, yet open for others to write: the copy can still replace it.
+  HANDLE held = CreateFileW(setup_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  during_pause_ = [&](size_t pause) {
-    if (pause == c.released_at) CloseHandle(std::exchange(held, INVALID_HANDLE_VALUE));
-    return true;
-  };
-  const Lines lines = run();
-  if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
-  Lines expected;
-  for (std::string line : c.lines) {
-    if (size_t at = line.find("<32>"); at != std::string::npos) {
-      line.replace(at, 4, text_of(ERROR_SHARING_VIOLATION));
-    }
-    expected.push_back(line.starts_with("out:") ? out(line.substr(4)) : err(line.substr(4)));
-  }
-  EXPECT_EQ(lines, expected);
-  EXPECT_EQ(pauses_, c.pauses);
-  EXPECT_TRUE(completed_);
-  EXPECT_EQ(list_names(game_), Names{L"force_compat_mode.txt"});
-  if (c.started) {
-    EXPECT_EQ(read_file(setup_), program_);
-    expect_setup_ran();
-  } else {
-    EXPECT_EQ(read_file(setup_), "an older launcher");
-    EXPECT_FALSE(read_file(marker_).has_value());
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    InstallStep, HolderTest,
-    ::testing::Values(
-        HolderCase{"HeldWithoutSharingUntilTheSecondPause",
-                   true,
-                   GENERIC_READ,
-                   0,
-                   2,
-                   {250, 500},
-                   {"err:Failed to delete existing file: <32>",
-                    "out:删除旧的安装程序在第 3 次尝试时成功 / deleting the existing file "
-                    "succeeded on attempt 3",
-                    "out:" + STARTED},
-                   true},
-        // Writers are let in, so the copy replaces the file the delete could not remove.
-        HolderCase{"HeldWithoutDeleteSharingForGood",
-                   true,
-                   GENERIC_READ,
-                   FILE_SHARE_READ | FILE_SHARE_WRITE,
-                   0,
-                   WHOLE_BUDGET,
-                   {"err:Failed to delete existing file: <32>",
-                    "err:删除旧的安装程序在 19 次尝试后放弃 / deleting the existing file given up "
-                    "after 19 attempts: <32>",
-                    "out:" + STARTED},
-                   true},
-        // The old file stays: the budget is spent, and what is there is not the download.
-        HolderCase{"HeldAgainstWritersForGood",
-                   true,
-                   GENERIC_READ,
-                   FILE_SHARE_READ,
-                   0,
-                   WHOLE_BUDGET,
-                   {"err:Failed to delete existing file: <32>",
-                    "err:删除旧的安装程序在 19 次尝试后放弃 / deleting the existing file given up "
-                    "after 19 attempts: <32>",
-                    "err:Failed to copy file: <32>",
-                    "err:复制文件在 1 次尝试后放弃 / copying the file given up after 1 attempt: "
-                    "<32>",
-                    "err:安装程序不是已校验的下载文件，未启动 / Setup executable is not the "
-                    "verified download; not started"},
-                   false}),
-    [](const ::testing::TestParamInfo<HolderCase>& info) { return info.param.name; });
-
-TEST_F(InstallStepTest, WindowClosedDuringAPauseEndsTheInstallThere) {
-  put_download();
-  ASSERT_TRUE(write_file(setup_, "an older launcher"));
-  HANDLE held = CreateFileW(setup_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  during_pause_ = [](size_t) { return false; };
   const Lines lines = run();
   CloseHandle(held);
-  EXPECT_FALSE(completed_);
-  EXPECT_EQ(lines,
-            Lines{err("Failed to delete existing file: " + text_of(ERROR_SHARING_VIOLATION))});
-  EXPECT_EQ(read_file(setup_), "an older launcher");
-  EXPECT_FALSE(path_exists(game_));
+  const std::string busy = text_of(ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(lines, (Lines{err("Failed to delete existing file: " + busy),
+                          err("删除旧的安装程序在 19 次尝试后放弃 / deleting the existing file "
+                              "given up after 19 attempts: " +
+                              busy),
+                          out(STARTED)}));
+  // Pauses growing from 0.25 s to 2 s, 30 s in all.
+  std::vector<int64_t> expected = {250, 500, 1000};
+  expected.insert(expected.end(), 14, 2000);
+  expected.push_back(250);
+  EXPECT_EQ(pauses_, expected);
+  EXPECT_EQ(read_file(setup_), program_);
+  expect_setup_ran();
 }
 
 TEST_F(InstallStepTest, UncreatableGameDirectoryIsReportedAndTheRestStillRuns) {

@@ -147,18 +147,5 @@ TEST(MainLoop, ClockSetBackByOneUnitAlsoSkips) {
   EXPECT_EQ(w.tick_times[0], 1'000'000 * MS - 1 + 20 * MS);
 }
 
-// A pause inside the tick handles messages as the loop does, never ticks, and ends at a quit.
-TEST(WaitHandlingMessages, HandlesMessagesForTheWholePauseWithoutTicking) {
-  FakeWorld w;
-  EXPECT_TRUE(wait_handling_messages(w.hooks(), 12));
-  EXPECT_EQ(w.log, "mmmmmsmmmmmsmmmmmsmmmmm");  // 0, 5, 10 ms: go on; 15 ms: done
-  EXPECT_TRUE(w.tick_times.empty());
-
-  FakeWorld closed;
-  closed.step_results = {1, 1, 1, 1, 1, 1, 0};
-  EXPECT_FALSE(wait_handling_messages(closed.hooks(), 2000));
-  EXPECT_EQ(closed.log, "mmmmmsmq");
-}
-
 }  // namespace
 }  // namespace quorvel

@@ -6,152 +6,108 @@
 #include <vector>
 
 #include "main/status_tick.h"
-#include "support/captured_lines.h"
 
 namespace quorvel {
 namespace {
 
-// A stand-in of the shell's taskbar list that notes the progress calls it gets.
-class RecordingTaskbarList : public ITaskbarList3 {
- public:
-  std::vector<std::string> calls;
+using Calls = std::vector<std::string>;
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
-    *out = nullptr;
-    return E_NOINTERFACE;
+#define NOT_ASKED(name, ...)                             \
+  HRESULT STDMETHODCALLTYPE name(__VA_ARGS__) override { \
+    return E_NOTIMPL;                                    \
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
-  ULONG STDMETHODCALLTYPE Release() override { return --references; }
+
+// A stand-in of the shell's taskbar list that notes the progress calls it gets.
+struct RecordingTaskbarList : ITaskbarList3 {
+  Calls calls;
+  ULONG references = 0;
+
   HRESULT STDMETHODCALLTYPE SetProgressValue(HWND, ULONGLONG done, ULONGLONG total) override {
     calls.push_back("value " + std::to_string(done) + "/" + std::to_string(total));
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE SetProgressState(HWND, TBPFLAG flags) override {
-    const char* names[] = {"none", "indeterminate", "normal", "?", "error", "?", "?",
-                           "?",    "paused"};
-    calls.push_back(std::string("state ") + (flags <= 8 ? names[flags] : "?"));
+    const char* names[] = {"none", "?", "normal", "?", "error", "?", "?", "?", "paused"};
+    calls.push_back(std::string("state ") + names[flags <= 8 ? flags : 1]);
     return S_OK;
   }
-  // Nothing else is asked of the list.
-  HRESULT STDMETHODCALLTYPE HrInit() override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE AddTab(HWND) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE DeleteTab(HWND) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE ActivateTab(HWND) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetActiveAlt(HWND) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE MarkFullscreenWindow(HWND, WINBOOL) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE RegisterTab(HWND, HWND) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE UnregisterTab(HWND) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetTabOrder(HWND, HWND) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetTabActive(HWND, HWND, DWORD) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE ThumbBarAddButtons(HWND, UINT, LPTHUMBBUTTON) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE ThumbBarUpdateButtons(HWND, UINT, LPTHUMBBUTTON) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE ThumbBarSetImageList(HWND, HIMAGELIST) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetOverlayIcon(HWND, HICON, LPCWSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetThumbnailTooltip(HWND, LPCWSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetThumbnailClip(HWND, RECT*) override { return E_NOTIMPL; }
-
-  ULONG references = 0;
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+  ULONG STDMETHODCALLTYPE Release() override { return --references; }
+  NOT_ASKED(QueryInterface, REFIID, void**)
+  NOT_ASKED(HrInit)
+  NOT_ASKED(AddTab, HWND)
+  NOT_ASKED(DeleteTab, HWND)
+  NOT_ASKED(ActivateTab, HWND)
+  NOT_ASKED(SetActiveAlt, HWND)
+  NOT_ASKED(MarkFullscreenWindow, HWND, WINBOOL)
+  NOT_ASKED(RegisterTab, HWND, HWND)
+  NOT_ASKED(UnregisterTab, HWND)
+  NOT_ASKED(SetTabOrder, HWND, HWND)
+  NOT_ASKED(SetTabActive, HWND, HWND, DWORD)
+  NOT_ASKED(ThumbBarAddButtons, HWND, UINT, LPTHUMBBUTTON)
+  NOT_ASKED(ThumbBarUpdateButtons, HWND, UINT, LPTHUMBBUTTON)
+  NOT_ASKED(ThumbBarSetImageList, HWND, HIMAGELIST)
+  NOT_ASKED(SetOverlayIcon, HWND, HICON, LPCWSTR)
+  NOT_ASKED(SetThumbnailTooltip, HWND, LPCWSTR)
+  NOT_ASKED(SetThumbnailClip, HWND, RECT*)
 };
 
-using Calls = std::vector<std::string>;
-
-// The status tick with its taskbar action wired to a real button on a real window; every other
-// action does nothing.
-class TaskbarButtonTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    // A message-only window: the button's watch needs messages, not a display.
-    window_ =
-        CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    ASSERT_NE(window_, nullptr);
-    StatusTickActions& act = context_.actions;
-    act.set_progress = [](int) {};
-    act.hide_window = [] {};
-    act.sleep = [](std::chrono::milliseconds) {};
-    act.delete_download_files = [] {};
-    act.start_download_job = [](std::shared_ptr<DownloadStatus>) {};
-    act.run_install_step = [] {};
-    act.flush_output = [] {};
-    act.exit_process = [](int) {};
-    context_.status = std::make_shared<DownloadStatus>();
-  }
-  void TearDown() override {
-    button_.reset();
-    DestroyWindow(window_);
-  }
-
-  void make_button(TaskbarButton::Factory factory) {
-    button_ = std::make_unique<TaskbarButton>(window_, std::move(factory));
-    context_.actions.set_taskbar = [this](TaskbarState state, int value) {
-      button_->show(state, value);
-    };
-  }
-  // What the shell sends when it has made the window's button.
-  void announce() { SendMessageW(window_, RegisterWindowMessageW(L"TaskbarButtonCreated"), 0, 0); }
-
-  // The calls one tick in this phase caused.
-  Calls tick(Phase phase, uint8_t percent) {
-    {
-      std::lock_guard lock(context_.status->mutex);
-      context_.status->phase = phase;
-      context_.status->percent = percent;
-    }
-    const size_t before = list_.calls.size();
-    status_tick(context_);
-    return Calls(list_.calls.begin() + static_cast<ptrdiff_t>(before), list_.calls.end());
-  }
-
-  HWND window_ = nullptr;
-  RecordingTaskbarList list_;
-  std::unique_ptr<TaskbarButton> button_;
-  StatusTickContext context_;
-};
-
-TEST_F(TaskbarButtonTest, FollowsARunWithAFailureAMismatchAndAnInstall) {
-  make_button([this] {
-    list_.AddRef();
-    return ComRef<ITaskbarList3>(&list_);
+// The status tick's taskbar action on a real button of a (message-only) window; the tick's other
+// actions do nothing. Each row: a phase and percent for one tick, or an announcement of the
+// button by the shell (percent -1), and the calls that follow.
+TEST(TaskbarButton, FollowsARunWithAFailureAMismatchAndAnInstall) {
+  HWND window =
+      CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  RecordingTaskbarList list;
+  auto button = std::make_unique<TaskbarButton>(window, [&] {
+    list.AddRef();
+    return ComRef<ITaskbarList3>(&list);
   });
-  EXPECT_EQ(tick(Phase::Downloading, 0), Calls{});  // no button yet
-  announce();
-  EXPECT_EQ(list_.calls, (Calls{"state normal", "value 0/100"}));
-  EXPECT_EQ(tick(Phase::Downloading, 0), Calls{});  // nothing new
-  EXPECT_EQ(tick(Phase::Downloading, 40), Calls{"value 40/100"});
-  // Red through the pause after the failure, then back to an empty bar for the new job.
-  EXPECT_EQ(tick(Phase::Failed, 40),
-            (Calls{"state error", "value 40/100", "state normal", "value 0/100"}));
-  EXPECT_EQ(tick(Phase::Downloading, 20), Calls{"value 20/100"});
-  // The shell restarted: its new button is shown what the old one showed.
-  announce();
-  EXPECT_EQ(Calls(list_.calls.end() - 2, list_.calls.end()),
-            (Calls{"state normal", "value 20/100"}));
-  // Yellow after a mismatch until the new download has moved.
-  EXPECT_EQ(tick(Phase::CrcMismatch, 100), (Calls{"state paused", "value 0/100"}));
-  EXPECT_EQ(tick(Phase::Downloading, 0), Calls{});
-  EXPECT_EQ(tick(Phase::Downloading, 3), (Calls{"state normal", "value 3/100"}));
-  EXPECT_EQ(tick(Phase::Downloaded, 100), Calls{"value 100/100"});
-  EXPECT_EQ(tick(Phase::Installing, 100), Calls{"state none"});
-  button_.reset();
-  EXPECT_EQ(list_.references, 0u);
-}
-
-TEST_F(TaskbarButtonTest, WhereTheShellHasNoTaskbarListNothingHappensAndNothingIsPrinted) {
-  // The platform's own answer (Wine has no taskbar, or a list that does nothing).
-  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-  test::CapturedLines capture;
-  make_button(shell_taskbar_list);
-  announce();
-  for (Phase phase : {Phase::Downloading, Phase::Failed, Phase::CrcMismatch, Phase::Downloading,
-                      Phase::Downloaded, Phase::Installing}) {
-    tick(phase, 50);
+  StatusTickContext context;
+  context.status = std::make_shared<DownloadStatus>();
+  context.actions = {
+      .set_progress = [](int) {},
+      .set_taskbar = [&](TaskbarState state, int value) { button->show(state, value); },
+      .hide_window = [] {},
+      .sleep = [](std::chrono::milliseconds) {},
+      .delete_download_files = [] {},
+      .start_download_job = [](std::shared_ptr<DownloadStatus>) {},
+      .run_install_step = [] {},
+      .flush_output = [] {},
+      .exit_process = [](int) {},
+  };
+  const std::vector<std::tuple<Phase, int, Calls>> rows = {
+      {Phase::Downloading, 0, {}},  // no button yet
+      {Phase::Downloading, -1, {"state normal", "value 0/100"}},
+      {Phase::Downloading, 0, {}},  // what it shows is not sent again
+      {Phase::Downloading, 40, {"value 40/100"}},
+      // Red through the pause after a failure, then an empty bar for the new job.
+      {Phase::Failed, 40, {"state error", "value 40/100", "state normal", "value 0/100"}},
+      {Phase::Downloading, 20, {"value 20/100"}},
+      // The shell restarted: its new button is shown what the old one showed.
+      {Phase::Downloading, -1, {"state normal", "value 20/100"}},
+      // Yellow after a mismatch, until the new download has moved.
+      {Phase::CrcMismatch, 100, {"state paused", "value 0/100"}},
+      {Phase::Downloading, 0, {}},
+      {Phase::Downloading, 3, {"state normal", "value 3/100"}},
+      {Phase::Downloaded, 100, {"value 100/100"}},
+      {Phase::Installing, 100, {"state none"}},
+  };
+  for (const auto& [phase, percent, calls] : rows) {
+    list.calls.clear();
+    if (percent < 0) {
+      SendMessageW(window, RegisterWindowMessageW(L"TaskbarButtonCreated"), 0, 0);
+    } else {
+      context.status->phase = phase;
+      context.status->percent = static_cast<uint8_t>(percent);
+      status_tick(context);
+    }
+    EXPECT_EQ(list.calls, calls) << static_cast<int>(phase) << " " << percent;
   }
-  EXPECT_TRUE(capture.lines().empty());
-  button_.reset();
-  CoUninitialize();
+  button.reset();
+  EXPECT_EQ(list.references, 0u);
+  DestroyWindow(window);
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 #include <optional>
 #include <string>
 
-#include "net/clock_check.h"
 #include "net/schannel_credentials.h"
 #include "net/secure_stream.h"
 #include "net/server_validation.h"
@@ -333,37 +332,6 @@ TEST(ChainStatus, AcceptedBitsAreLeftOut) {
   EXPECT_EQ(chain_status_error(CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_NOT_TIME_VALID,
                                CERT_TRUST_IS_UNTRUSTED_ROOT),
             static_cast<int32_t>(CERT_E_EXPIRED));
-}
-
-TEST(ChainStatus, OnlyAValidityPeriodProblemFailsOnlyOnTime) {
-  EXPECT_TRUE(fails_only_on_time(CERT_TRUST_IS_NOT_TIME_VALID));
-  EXPECT_TRUE(fails_only_on_time(CERT_TRUST_IS_NOT_TIME_VALID | CERT_TRUST_IS_NOT_TIME_NESTED |
-                                 CERT_TRUST_REVOCATION_STATUS_UNKNOWN));
-  EXPECT_TRUE(fails_only_on_time(CERT_TRUST_IS_NOT_TIME_VALID | CERT_TRUST_IS_UNTRUSTED_ROOT,
-                                 CERT_TRUST_IS_UNTRUSTED_ROOT));
-  EXPECT_FALSE(fails_only_on_time(CERT_TRUST_IS_NOT_TIME_VALID | CERT_TRUST_IS_UNTRUSTED_ROOT));
-  EXPECT_FALSE(fails_only_on_time(CERT_TRUST_IS_NOT_TIME_NESTED));
-  EXPECT_FALSE(fails_only_on_time(0));
-}
-
-int64_t file_time(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second) {
-  SYSTEMTIME t = {year, month, 0, day, hour, minute, second, 0};
-  FILETIME f;
-  EXPECT_TRUE(SystemTimeToFileTime(&t, &f));
-  return static_cast<int64_t>((static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime);
-}
-
-TEST(WrongClock, OnlyAClockEarlierThanTheBuildIsNamed) {
-  const int64_t built = file_time(2026, 12, 1, 0, 0, 0);
-  EXPECT_EQ(wrong_clock_note(file_time(2019, 3, 4, 5, 6, 7), built),
-            "系统时钟似乎不正确，当前为 2019-03-04 05:06:07 UTC / the system clock looks wrong: "
-            "it reads 2019-03-04 05:06:07 UTC");
-  EXPECT_EQ(wrong_clock_note(built - 1, built).has_value(), true);
-  EXPECT_EQ(wrong_clock_note(built, built), std::nullopt);
-  EXPECT_EQ(wrong_clock_note(file_time(2031, 1, 1, 0, 0, 0), built), std::nullopt);
-  EXPECT_EQ(wrong_clock_note(file_time(2019, 3, 4, 5, 6, 7), 0), std::nullopt);  // no build time
-  // This build carries the time of its commit (or of SOURCE_DATE_EPOCH).
-  EXPECT_GT(build_time(), file_time(2020, 1, 1, 0, 0, 0));
 }
 
 TEST(ChainStatus, OnlyRevocationVerdictsCountAsRevocationUnknown) {

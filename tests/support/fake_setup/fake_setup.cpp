@@ -5,11 +5,10 @@
 // handle was passed on. The marker is written under a temporary name and renamed, so a reader never
 // sees half.
 //
-// Two more roles for the install's tests, by arguments:
-//   fake_setup --hold PATH SECONDS   holds PATH open without sharing, as a virus scanner holds a
-//                                    fresh executable: waits until it can open it (the file may
-//                                    not exist yet), prints "held", keeps it SECONDS, then ends;
-//   fake_setup --linger SECONDS      only runs, as an old launcher still running from its file.
+// With the arguments --hold PATH SECONDS [read] it is a holder for the install's tests instead: it
+// holds PATH open without sharing (or sharing reading only), as a virus scanner holds a fresh
+// executable (waiting until it can open it: the file may not exist yet), prints "held", keeps it
+// SECONDS, then ends.
 #include <windows.h>
 
 #include <cstring>
@@ -67,10 +66,10 @@ void say(const char* text) {
             nullptr);
 }
 
-int hold(const wchar_t* path, DWORD seconds) {
+int hold(const wchar_t* path, DWORD seconds, DWORD sharing) {
   HANDLE held = INVALID_HANDLE_VALUE;
-  while ((held = CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                             nullptr)) == INVALID_HANDLE_VALUE) {
+  while ((held = CreateFileW(path, GENERIC_READ, sharing, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr)) == INVALID_HANDLE_VALUE) {
     Sleep(1);
   }
   say("held\n");
@@ -82,13 +81,8 @@ int hold(const wchar_t* path, DWORD seconds) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc == 4 && std::wstring(argv[1]) == L"--hold") {
-    return hold(argv[2], static_cast<DWORD>(_wtoi(argv[3])));
-  }
-  if (argc == 3 && std::wstring(argv[1]) == L"--linger") {
-    say("lingering\n");
-    Sleep(static_cast<DWORD>(_wtoi(argv[2])) * 1000);
-    return 0;
+  if ((argc == 4 || argc == 5) && std::wstring(argv[1]) == L"--hold") {
+    return hold(argv[2], static_cast<DWORD>(_wtoi(argv[3])), argc == 5 ? FILE_SHARE_READ : 0);
   }
   std::wstring marker = environment_value(L"QUORVEL_FAKE_SETUP_MARKER");
   if (marker.empty()) marker = own_path() + L".marker";
