@@ -19,9 +19,7 @@ namespace {
 constexpr RetryStep DELETE_STEP{"删除旧的安装程序", "deleting the existing file"};
 constexpr RetryStep COPY_STEP{"复制文件", "copying the file"};
 constexpr RetryStep START_STEP{"启动安装程序", "starting the setup executable"};
-constexpr char NOT_VERIFIED_LINE[] =
-    "安装程序不是已校验的下载文件，未启动 / Setup executable is not the verified download; not "
-    "started";
+constexpr char NOT_VERIFIED_LINE[] = "Setup executable is not the verified download; not started";
 
 void report(std::string_view prefix, const Error& error) {
   print_line(OutputStream::Err, std::string(prefix) + error_text(error));
