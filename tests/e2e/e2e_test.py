@@ -14,7 +14,8 @@ import tempfile
 import time
 import unittest
 
-import harness
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import harness  # noqa: E402
 
 EXE = os.environ.get("QUORVEL_EXE", "")
 FAKE_SETUP = os.environ.get("QUORVEL_FAKE_SETUP", "")

@@ -28,7 +28,8 @@ import subprocess
 import sys
 import time
 
-import harness
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import harness  # noqa: E402
 from e2e_test import EXE, PORT, PREFIX, crc64_of_data, payload, read
 
 import chaos_proxy

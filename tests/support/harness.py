@@ -7,17 +7,15 @@ tree for these runs; the tests that use it take a CTest resource lock, so they n
 import os
 import shutil
 import subprocess
-import sys
 import tempfile
 import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE_DIR = os.path.dirname(os.path.dirname(HERE))
-sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "support"))
 
-from nginx_server import NginxServer, free_port  # noqa: E402,F401
-from wine_folders import prefix_folders  # noqa: E402
+from nginx_server import NginxServer, free_port  # noqa: F401
+from wine_folders import prefix_folders
 
 WINE_RUN = os.path.join(SOURCE_DIR, "scripts", "wine-run.sh")
 WINE_PREFIX_SCRIPT = os.path.join(SOURCE_DIR, "scripts", "wine-prefix.sh")
