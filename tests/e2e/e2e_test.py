@@ -289,10 +289,13 @@ class EndToEnd(unittest.TestCase):
         self.assertLessEqual(size(old), LOG_LIMIT)
         self.assertGreater(size(old) + size(log), LOG_LIMIT)  # each set aside only when full
         # Old log then log: the latest lines of each stream, none lost at the seam, and every one
-        # stamped and whole. A kill may fall between a stream's line and its copy in the log.
+        # stamped and whole, each file begun by the run's header. A kill may fall between a
+        # stream's line and its copy in the log.
+        for path in (old, log):
+            self.assertRegex(read(path).decode("utf-8"), r"^\S+ \S+ run QuorvelSetup \d")
         text = (read(old) + read(log)).decode("utf-8")
         self.assertTrue(text.endswith("\n"))
-        lines = [re.fullmatch(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (out|err) (.*)", line)
+        lines = [re.fullmatch(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (run|out|err) (.*)", line)
                  for line in text[:-1].split("\n")]
         self.assertTrue(all(lines), text[:2000])
         for stream, printed in (("out", run.out()), ("err", run.err())):
