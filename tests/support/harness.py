@@ -16,11 +16,11 @@ SOURCE_DIR = os.path.dirname(os.path.dirname(HERE))
 
 from nginx_server import NginxServer, free_port  # noqa: F401
 from wine_folders import prefix_folders
+from xvfb_wine import CONVERT, Xvfb, screenshot  # noqa: F401
 
 WINE_RUN = os.path.join(SOURCE_DIR, "scripts", "wine-run.sh")
 WINE_PREFIX_SCRIPT = os.path.join(SOURCE_DIR, "scripts", "wine-prefix.sh")
 MAKE_TEST_CA = os.path.join(SOURCE_DIR, "tests", "support", "make_test_ca.sh")
-CONVERT = "/usr/bin/convert"  # ImageMagick's own, not a stand-in that may come first on PATH
 
 
 class Prefix:
@@ -167,45 +167,6 @@ class Prefix:
                        stderr=subprocess.DEVNULL, check=False)
 
 
-class Xvfb:
-    """A virtual X display of its own, found through -displayfd."""
-
-    def __init__(self, size="1920x1080x24", detached=False):
-        self.size = size
-        self.detached = detached  # outlives this Python process (a CTest fixture's display)
-        self.proc = None
-        self.display = None
-
-    def start(self):
-        read_fd, write_fd = os.pipe()
-        self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.size, "-nolisten", "tcp",
-             "-noreset"], pass_fds=(write_fd,), stdin=subprocess.DEVNULL,
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=self.detached)
-        os.close(write_fd)
-        with os.fdopen(read_fd) as f:
-            number = f.readline().strip()
-        if not number:
-            raise RuntimeError("Xvfb did not start")
-        self.display = ":" + number
-        return self
-
-    def stop(self):
-        if self.proc:
-            self.proc.terminate()
-            self.proc.wait(10)
-            self.proc = None
-
-    def screenshot(self, path):
-        return screenshot(self.display, path)
-
-    def __enter__(self):
-        return self.start()
-
-    def __exit__(self, *exc):
-        self.stop()
-
-
 def set_read_only(path, on):
     """A file no Wine program can open for writing, even when the tests run as root: read-only
     attribute and immutable."""
@@ -215,11 +176,6 @@ def set_read_only(path, on):
     else:
         subprocess.run(["chattr", "-i", path], check=True)
         os.chmod(path, 0o644)
-
-
-def screenshot(display, path):
-    subprocess.run(["import", "-display", display, "-window", "root", path], check=True)
-    return path
 
 
 def crop_rgb(png, x, y, w, h):
