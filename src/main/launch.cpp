@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "runtime/output.h"
 #include "runtime/error.h"
+#include "runtime/output.h"
 #include "runtime/win_handle.h"
 
 namespace quorvel {
@@ -26,7 +26,7 @@ void start_setup_executable(const std::wstring& path) {
   PROCESS_INFORMATION started = {};
   if (!CreateProcessW(path.c_str(), command_line.data(), nullptr, nullptr, TRUE,
                       CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &startup, &started)) {
-    const Error error = Error::os(static_cast<int32_t>(GetLastError()));
+    const Error error = last_os_error();
     print_line(OutputStream::Err, "Failed to start setup executable: " + error_text(error));
     return;
   }

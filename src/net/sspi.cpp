@@ -14,10 +14,6 @@ std::atomic<const SecurityFunctionTableW*> loaded{nullptr};
 CertificateFunctions certificate_functions;  // written once, before `loaded` is published
 detail::Mutex loading;
 
-Error last_error() {
-  return Error::os(static_cast<int32_t>(GetLastError()));
-}
-
 Result<CertificateFunctions> load_certificate_functions() {
   auto module = load_system_library(L"crypt32.dll");
   if (!module) return module.take_error();
@@ -35,7 +31,7 @@ Result<CertificateFunctions> load_certificate_functions() {
       !find_library_function(m, "CertFreeCertificateChain", f.CertFreeCertificateChain) ||
       !find_library_function(m, "CertVerifyCertificateChainPolicy",
                              f.CertVerifyCertificateChainPolicy)) {
-    return last_error();
+    return last_os_error();
   }
   return f;
 }
@@ -44,7 +40,7 @@ Result<const SecurityFunctionTableW*> load_sspi_table() {
   auto module = load_system_library(L"secur32.dll");
   if (!module) return module.take_error();
   auto init = library_function<INIT_SECURITY_INTERFACE_W>(*module, "InitSecurityInterfaceW");
-  if (init == nullptr) return last_error();
+  if (init == nullptr) return last_os_error();
   const SecurityFunctionTableW* table = init();
   if (table == nullptr) return Error::os(ERROR_PROC_NOT_FOUND);
   return table;
