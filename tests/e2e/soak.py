@@ -261,12 +261,12 @@ def main():
         print(f"seed {args.seed}, {args.runs} runs, proxy on port {PORT}, no silent cut",
               flush=True)
         return Soak(args).run()
-    if os.environ.get("QUORVEL_SOAK_NAMESPACE") != "1":
+    if os.environ.get("QUORVEL_E2E_NETNS") != "1":
         command = [sys.executable, os.path.abspath(__file__), "--runs", str(args.runs), "--seed",
                    str(args.seed)] + (["--only", args.only] if args.only else [])
         try:
             return subprocess.run(["unshare", "-n"] + command,
-                                  env=dict(os.environ, QUORVEL_SOAK_NAMESPACE="1")).returncode
+                                  env=dict(os.environ, QUORVEL_E2E_NETNS="1")).returncode
         finally:
             PREFIX.restart_server()
     subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
