@@ -33,7 +33,7 @@ void* uiprivAlloc(size_t size, const char* type) {
   if (h == nullptr) {
     // Nothing sensible can continue without memory; say what was being allocated first.
     char text[160];
-    snprintf(text, sizeof(text), "out of memory allocating %zu bytes for %s", size, type);
+    uiprivFormat(text, sizeof(text), "out of memory allocating %Iu bytes for %s", size, type);
     uiprivLogLine(text);
     abort();
   }
@@ -65,8 +65,8 @@ size_t uiprivLiveBlockCount(void) {
 void uiprivReportLeaks(void) {
   for (BlockHeader* h = live_blocks; h != nullptr; h = h->next) {
     char text[200];
-    snprintf(text, sizeof(text), "leaked block %p of type %s (%zu bytes)",
-             static_cast<void*>(reinterpret_cast<char*>(h) + HEADER_SIZE), h->type, h->size);
+    uiprivFormat(text, sizeof(text), "leaked block %p of type %s (%Iu bytes)",
+                 static_cast<void*>(reinterpret_cast<char*>(h) + HEADER_SIZE), h->type, h->size);
     uiprivLogLine(text);
   }
 }
