@@ -30,7 +30,9 @@ TEST(Utf, Utf8IsCheckedStrictlyAndConvertedBothWays) {
     SCOPED_TRACE(testing::PrintToString(std::string(c.bytes)));
     EXPECT_EQ(is_valid_utf8(c.bytes), c.wide.has_value());
     EXPECT_EQ(utf8_to_utf16(c.bytes), c.wide);
-    if (c.wide) EXPECT_EQ(utf16_to_utf8(*c.wide), c.bytes);
+    if (c.wide) {
+      EXPECT_EQ(utf16_to_utf8(*c.wide), c.bytes);
+    }
   }
   EXPECT_EQ(utf8_to_utf16("\xf0\x9f\x98\x80").value().size(), sizeof(wchar_t) == 2 ? 2u : 1u);
 }
