@@ -358,9 +358,9 @@ TEST(BodySinks, ChecksumStateResumesAndLocalCopyComparesBlockByBlock) {
   auto copy = FileCopySink::make();
   ASSERT_TRUE(copy);
   (*copy)->take(bytes);
-  Result<std::string> path = (*copy)->finish();
-  ASSERT_TRUE(path);
-  EXPECT_EQ(std::filesystem::file_size(*path), file.size());
+  Result<std::string> copy_path = (*copy)->finish();
+  ASSERT_TRUE(copy_path);
+  EXPECT_EQ(std::filesystem::file_size(*copy_path), file.size());
 }
 
 TEST(WindowsClients, EverySuiteButTripleDesIsOfferedByThisOpenSsl) {
