@@ -1,5 +1,6 @@
 // The tracked allocator: each block carries a header with its type name and sits in a list, so
 // that uiUninit can list every record that was never freed.
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -65,8 +66,10 @@ size_t uiprivLiveBlockCount(void) {
 void uiprivReportLeaks(void) {
   for (BlockHeader* h = live_blocks; h != nullptr; h = h->next) {
     char text[200];
-    uiprivFormat(text, sizeof(text), "leaked block %p of type %s (%Iu bytes)",
-                 static_cast<void*>(reinterpret_cast<char*>(h) + HEADER_SIZE), h->type, h->size);
+    // The address as the C++ code's "%p" writes it: 16 lower-case hexadecimal digits.
+    const auto address = reinterpret_cast<uintptr_t>(reinterpret_cast<char*>(h) + HEADER_SIZE);
+    uiprivFormat(text, sizeof(text), "leaked block %016I64x of type %s (%Iu bytes)",
+                 static_cast<unsigned long long>(address), h->type, h->size);
     uiprivLogLine(text);
   }
 }
