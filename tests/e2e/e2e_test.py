@@ -25,6 +25,7 @@ LOG_LIMIT = int(os.environ.get("QUORVEL_E2E_LOG_LIMIT", "1048576"))  # the build
 PREFIX = harness.Prefix(os.environ.get("QUORVEL_E2E_PREFIX", "/nonexistent"),
                         os.environ.get("QUORVEL_E2E_CA", "/nonexistent"))
 
+OWN_NETWORK = os.path.join(os.path.dirname(os.path.abspath(__file__)), "own_network.py")
 # Window placement on the default 1920x1080 screen for the 300x169 banner.
 WIN_X, WIN_Y, WIN_W, WIN_H = 810, 455, 300, 169
 
@@ -59,28 +60,20 @@ def size(path):
 
 
 def in_own_network_namespace(test):
-    """Runs the test in a network and mount namespace of its own (`unshare -m -n`, only loopback),
-    so that the faults it stages on loopback or in bind-mounted system files reach nothing else. The wineserver creates its programs' sockets,
-    so the prefix's wineserver runs in there for the test's length; the usual one comes back after."""
+    """Runs the test in network and mount namespaces of its own (own_network.py under
+    `unshare -m -n`: only loopback, the prefix's wineserver in there), so that the faults it stages
+    on loopback or in bind-mounted system files reach nothing else; the usual wineserver comes back
+    after."""
     @functools.wraps(test)
     def wrapper(self):
         if os.environ.get("QUORVEL_E2E_NETNS") == "1":
-            subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
-            PREFIX.restart_server()  # run alone, the test may still find the usual one
-            try:
-                return test(self)
-            finally:
-                for run in self.runs:
-                    run.kill()
-                PREFIX.stop_wineserver()
-        PREFIX.stop_wineserver()
+            return test(self)
         try:
             with tempfile.TemporaryFile() as out:
                 inner = subprocess.run(
-                    ["unshare", "-m", "-n", sys.executable, os.path.abspath(__file__), "-v",
-                     "EndToEnd." + test.__name__],
-                    env=dict(os.environ, QUORVEL_E2E_NETNS="1"), stdin=subprocess.DEVNULL,
-                    stdout=out, stderr=subprocess.STDOUT, timeout=200)
+                    ["unshare", "-m", "-n", sys.executable, OWN_NETWORK, sys.executable,
+                     os.path.abspath(__file__), "-v", "EndToEnd." + test.__name__],
+                    stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT, timeout=200)
                 out.seek(0)
                 transcript = out.read().decode("utf-8", errors="replace")
         finally:
