@@ -59,6 +59,14 @@ Task<Result<std::string>> receive(ByteStream& stream, size_t limit) {
   co_return received;
 }
 
+// A GET on a stream whose server answers with REPLY and closes.
+void expect_reply_to_get(ByteStream& stream) {
+  ASSERT_TRUE(block_on(send_all(stream, "GET / HTTP/1.1\r\n\r\n")).ok());
+  auto reply = block_on(receive(stream, 1 << 20));
+  ASSERT_TRUE(reply.ok()) << error_text(reply.error());
+  EXPECT_EQ(*reply, REPLY);
+}
+
 class Tls : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -108,10 +116,7 @@ TEST_F(Tls, ConnectSecureGivesAByteStream) {
   TlsScenario server("cert=localhost mode=close");
   auto stream = block_on(connect_secure("localhost", server.port()));
   ASSERT_TRUE(stream.ok()) << error_text(stream.error());
-  ASSERT_TRUE(block_on(send_all(**stream, "GET / HTTP/1.1\r\n\r\n")).ok());
-  auto reply = block_on(receive(**stream, 1 << 20));
-  ASSERT_TRUE(reply.ok()) << error_text(reply.error());
-  EXPECT_EQ(*reply, REPLY);
+  expect_reply_to_get(**stream);
 }
 
 TEST_F(Tls, ServerSendingItsIntermediateIsAccepted) {
@@ -159,10 +164,7 @@ TEST_F(Tls, ReadAfterCloseNotifyReturnsZero) {
   TlsScenario server("mode=close");
   auto stream = block_on(open_stream("localhost", server.port()));
   ASSERT_TRUE(stream.ok()) << error_text(stream.error());
-  ASSERT_TRUE(block_on(send_all(**stream, "GET / HTTP/1.1\r\n\r\n")).ok());
-  auto reply = block_on(receive(**stream, 1 << 20));
-  ASSERT_TRUE(reply.ok()) << error_text(reply.error());
-  EXPECT_EQ(*reply, REPLY);
+  expect_reply_to_get(**stream);
   uint8_t buffer[64];
   for (int i = 0; i < 3; ++i) {
     auto again = block_on((*stream)->read(buffer));
@@ -181,10 +183,7 @@ TEST_F(Tls, RecordSplitAcrossSocketReads) {
   TlsScenario server("mode=close split=1");
   auto stream = block_on(open_stream("localhost", server.port()));
   ASSERT_TRUE(stream.ok()) << error_text(stream.error());
-  ASSERT_TRUE(block_on(send_all(**stream, "GET / HTTP/1.1\r\n\r\n")).ok());
-  auto reply = block_on(receive(**stream, 1 << 20));
-  ASSERT_TRUE(reply.ok()) << error_text(reply.error());
-  EXPECT_EQ(*reply, REPLY);
+  expect_reply_to_get(**stream);
 }
 
 TEST_F(Tls, WriteLongerThanTheMaximumMessageIsSplit) {
