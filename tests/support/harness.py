@@ -1,12 +1,15 @@
 """Runs the real QuorvelSetup.exe under Wine in a virtual display against servers on loopback.
 
-Shared by the end-to-end tests and by the demo (scripts/demo.py). One Wine prefix is used per build
-tree for these runs; the tests that use it take a CTest resource lock, so they never overlap.
+Shared by the end-to-end tests and by the demo (scripts/demo.py). Each lane of the end-to-end runs
+has a Wine prefix of its own in the build tree; the tests on one take its CTest resource lock, so
+they never overlap there. As a command, `harness.py create|stop PREFIX CA_DIR` makes such a prefix,
+trusting the test CA, or stops it.
 """
 
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -305,3 +308,8 @@ def crc64_of(crc64sum_cmd, path, env=None):
                        stdin=subprocess.DEVNULL)
         out.seek(0)
         return int(out.read().split()[0])
+
+
+if __name__ == "__main__":
+    action, path, ca_dir = sys.argv[1:4]
+    getattr(Prefix(path, ca_dir), "create" if action == "create" else "stop")()
