@@ -116,17 +116,16 @@ TlsProfile legacy_profile_for(const WindowsClient& client) {
   return profile;
 }
 
-TlsProfile any_tls12_profile() {
-  TlsProfile profile;
-  profile.cipher_list = "ALL:@SECLEVEL=0";
-  profile.min_version = TLS1_2_VERSION;
-  profile.max_version = TLS1_2_VERSION;
-  return profile;
-}
-
 TlsProfile any_tls_profile() {
   TlsProfile profile;
   profile.cipher_list = "ALL:@SECLEVEL=0";
+  return profile;
+}
+
+TlsProfile any_tls12_profile() {
+  TlsProfile profile = any_tls_profile();
+  profile.min_version = TLS1_2_VERSION;
+  profile.max_version = TLS1_2_VERSION;
   return profile;
 }
 
