@@ -175,22 +175,21 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual([line.split(" range=")[0].split(" ")[0] for line in srv.access_log()],
                          ["HEAD", "GET"])
 
-    def bar_row(self, name):
-        """The middle row of the progress bar (the strip under the banner), from a screenshot."""
-        shot = harness.screenshot(self.display, os.path.join(PREFIX.path, name))
+    def bar_row(self):
+        """The middle row of the progress bar (the strip under the banner), from the screen."""
         x, y, w, h = harness.window_geometry(self.display, self.window)
-        row = harness.crop_rgb(shot, x, y + h - 5, w, 1)
+        row = harness.screen_rgb(self.display, x, y + h - 5, w, 1)
         return [row[i:i + 3] for i in range(0, len(row), 3)]
 
     def empty_bar(self):
         """The bar as it looks at 0 %, taken as soon as the window shows."""
         self.window = harness.find_window(self.display)
         self.assertIsNotNone(self.window)
-        self.empty = self.bar_row("empty.png")
+        self.empty = self.bar_row()
 
-    def bar_fill(self, name):
+    def bar_fill(self):
         """Fraction of the bar's width that differs from the empty bar."""
-        row = self.bar_row(name)
+        row = self.bar_row()
         inner = range(3, len(row) - 3)
         return sum(row[i] != self.empty[i] for i in inner) / len(inner)
 
@@ -201,7 +200,7 @@ class EndToEnd(unittest.TestCase):
         self.empty_bar()
         self.assertTrue(run.wait_for_line("当前文件大小: 0 字节", 20), run.transcript())
         time.sleep(2.5)
-        fill = self.bar_fill("mid-download.png")
+        fill = self.bar_fill()
         self.assertGreater(fill, 0.02)
         self.assertLess(fill, 0.98)
         harness.close_window(self.display, self.window)
@@ -236,12 +235,12 @@ class EndToEnd(unittest.TestCase):
         deadline = time.monotonic() + 30
         fullest = 0
         while time.monotonic() < deadline and run.when(mismatch) is None:
-            fullest = max(fullest, self.bar_fill("before-mismatch.png"))
+            fullest = max(fullest, self.bar_fill())
         self.assertIsNotNone(run.when(mismatch), run.transcript())
         self.assertGreater(fullest, 0.7)  # the bar followed the first attempt nearly to the end
         # The restart begins from an empty file: the bar drops back to (near) zero at once.
         time.sleep(0.3)
-        self.assertLess(self.bar_fill("restart.png"), 0.3)
+        self.assertLess(self.bar_fill(), 0.3)
         deadline = time.monotonic() + 30
         while time.monotonic() < deadline and run.err().count(mismatch) < 2:
             time.sleep(0.1)

@@ -19,7 +19,7 @@ SOURCE_DIR = os.path.dirname(os.path.dirname(HERE))
 
 from nginx_server import NginxServer, free_port  # noqa: F401
 from wine_folders import prefix_folders
-from xvfb_wine import CONVERT, Xvfb, screenshot  # noqa: F401
+from xvfb_wine import CONVERT, Xvfb, screen_rgb, screenshot  # noqa: F401
 
 WINE_RUN = os.path.join(SOURCE_DIR, "scripts", "wine-run.sh")
 WINE_PREFIX_SCRIPT = os.path.join(SOURCE_DIR, "scripts", "wine-prefix.sh")
@@ -179,15 +179,6 @@ def set_read_only(path, on):
     else:
         subprocess.run(["chattr", "-i", path], check=True)
         os.chmod(path, 0o644)
-
-
-def crop_rgb(png, x, y, w, h):
-    """Raw RGB bytes of a rectangle of a PNG file."""
-    out = subprocess.run([CONVERT, png, "-crop", f"{w}x{h}+{x}+{y}", "+repage", "-depth", "8",
-                          "rgb:-"], check=True, stdout=subprocess.PIPE).stdout
-    if len(out) != w * h * 3:
-        raise RuntimeError(f"crop of {png} gave {len(out)} bytes")
-    return out
 
 
 class Run:

@@ -122,6 +122,15 @@ def grab_screen(display, tries=10):
                        + r.stderr.decode("utf-8", errors="replace"))
 
 
+def screen_rgb(display, x, y, w, h):
+    """Bytes of R, G, B, row by row, of a rectangle of the screen."""
+    rgb = subprocess.run([CONVERT, "xwd:-", "-crop", f"{w}x{h}+{x}+{y}", "+repage", "-depth", "8",
+                          "rgb:-"], input=grab_screen(display), capture_output=True, check=True).stdout
+    if len(rgb) != w * h * 3:
+        raise RuntimeError(f"a {w}x{h} piece of the screen of {display} gave {len(rgb)} bytes")
+    return rgb
+
+
 def screenshot(display, path):
     """The whole screen saved as an image file (the format named by its extension)."""
     subprocess.run([CONVERT, "xwd:-", path], input=grab_screen(display), check=True)
@@ -165,12 +174,8 @@ class XvfbWine:
 
     def screenshot_rgb(self):
         """The whole screen as (width, height, bytes of R, G, B)."""
-        rgb = subprocess.run([CONVERT, "xwd:-", "-depth", "8", "rgb:-"], input=grab_screen(self.display),
-                             capture_output=True, check=True).stdout
         w, h = self.size
-        if len(rgb) != w * h * 3:
-            raise RuntimeError(f"screenshot has {len(rgb)} bytes, expected {w * h * 3}")
-        return w, h, rgb
+        return w, h, screen_rgb(self.display, 0, 0, w, h)
 
 
 def main():
