@@ -22,21 +22,19 @@ import os
 import re
 import resource
 import shutil
-import socket
 import statistics
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(HERE)
-sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
 sys.path.insert(0, os.path.join(SOURCE, "tests", "support"))
 
 import harness  # noqa: E402
 from nginx_server import LAUNCHER_PATH, NginxServer  # noqa: E402
+from silent_server import SilentServer  # noqa: E402
 
 MIB = 1 << 20
 SIZE = 200 * MIB
@@ -227,41 +225,6 @@ def banner_reference():
     for i in range(0, BANNER_W * PAINT_ROWS * 4, 4):
         rgb += rgba[i:i + 3]
     return bytes(rgb), bytes(bgra)
-
-
-# ---------------------------------------------------------------------------------------------
-# Servers
-
-
-class SilentServer:
-    """Accepts connections on the program's port and never sends a byte: the download stalls."""
-
-    def __init__(self, port):
-        self.sock = socket.socket()
-        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.sock.bind(("127.0.0.1", port))
-        self.sock.listen(16)
-        self.sock.settimeout(0.2)
-        self.accepted = []
-        self.stopping = False
-        self.thread = threading.Thread(target=self._accept, daemon=True)
-
-    def _accept(self):
-        while not self.stopping:
-            try:
-                self.accepted.append(self.sock.accept()[0])
-            except (socket.timeout, OSError):
-                continue
-
-    def __enter__(self):
-        self.thread.start()
-        return self
-
-    def __exit__(self, *exc):
-        self.stopping = True
-        self.thread.join()
-        for s in self.accepted + [self.sock]:
-            s.close()
 
 
 def breakdown(threads):

@@ -1,5 +1,6 @@
 // The tracked allocator: each block carries a header with its type name and sits in a list, so
 // that uiUninit can list every record that was never freed.
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -33,7 +34,7 @@ void* uiprivAlloc(size_t size, const char* type) {
   if (h == nullptr) {
     // Nothing sensible can continue without memory; say what was being allocated first.
     char text[160];
-    snprintf(text, sizeof(text), "out of memory allocating %zu bytes for %s", size, type);
+    uiprivFormat(text, sizeof(text), "out of memory allocating %Iu bytes for %s", size, type);
     uiprivLogLine(text);
     abort();
   }
@@ -65,8 +66,10 @@ size_t uiprivLiveBlockCount(void) {
 void uiprivReportLeaks(void) {
   for (BlockHeader* h = live_blocks; h != nullptr; h = h->next) {
     char text[200];
-    snprintf(text, sizeof(text), "leaked block %p of type %s (%zu bytes)",
-             static_cast<void*>(reinterpret_cast<char*>(h) + HEADER_SIZE), h->type, h->size);
+    // The address as the C++ code's "%p" writes it: 16 lower-case hexadecimal digits.
+    const auto address = reinterpret_cast<uintptr_t>(reinterpret_cast<char*>(h) + HEADER_SIZE);
+    uiprivFormat(text, sizeof(text), "leaked block %016I64x of type %s (%Iu bytes)",
+                 static_cast<unsigned long long>(address), h->type, h->size);
     uiprivLogLine(text);
   }
 }

@@ -1,4 +1,5 @@
 // Diagnostics for failed Windows calls: one line to the debugger output, then the caller goes on.
+#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 #include <wchar.h>
@@ -36,6 +37,14 @@ void emit_narrow(const char* prefix_text, const wchar_t* system_text) {
 
 }  // namespace
 
+void uiprivFormat(char* buffer, size_t size, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int n = _vsnprintf(buffer, size, format, args);
+  va_end(args);
+  if (n < 0 || static_cast<size_t>(n) >= size) buffer[size - 1] = '\0';
+}
+
 uiprivDiagnosticSink uiprivSetDiagnosticSink(uiprivDiagnosticSink sink) {
   uiprivDiagnosticSink previous = diagnostic_sink;
   diagnostic_sink = sink;
@@ -60,8 +69,8 @@ void uiprivLogLastError(const char* file, const char* line, const char* func, co
   wchar_t system_text[512];
   uiprivSystemMessage(code, system_text, 512);
   char prefix[512];
-  snprintf(prefix, sizeof(prefix), "[libui] %s:%s:%s() %s: GetLastError() == %lu ",
-           short_file(file), line, func, msg, static_cast<unsigned long>(code));
+  uiprivFormat(prefix, sizeof(prefix), "[libui] %s:%s:%s() %s: GetLastError() == %lu ",
+               short_file(file), line, func, msg, static_cast<unsigned long>(code));
   emit_narrow(prefix, system_text);
 }
 
@@ -70,8 +79,9 @@ void uiprivLogHRESULT(const char* file, const char* line, const char* func, cons
   wchar_t system_text[512];
   uiprivSystemMessage(static_cast<DWORD>(hr), system_text, 512);
   char prefix[512];
-  snprintf(prefix, sizeof(prefix), "[libui] %s:%s:%s() %s: HRESULT == 0x%08lX ", short_file(file),
-           line, func, msg, static_cast<unsigned long>(static_cast<uint32_t>(hr)));
+  uiprivFormat(prefix, sizeof(prefix), "[libui] %s:%s:%s() %s: HRESULT == 0x%08lX ",
+               short_file(file), line, func, msg,
+               static_cast<unsigned long>(static_cast<uint32_t>(hr)));
   emit_narrow(prefix, system_text);
 }
 

@@ -23,7 +23,7 @@ bool com_initialized = false;
 const char* init_error(const char* step, const char* detail) {
   size_t n = strlen(step) + strlen(detail) + 3;
   char* text = new char[n];
-  snprintf(text, n, "%s: %s", step, detail);
+  uiprivFormat(text, n, "%s: %s", step, detail);
   return text;
 }
 
@@ -36,11 +36,11 @@ const char* init_error_code(const char* step, const char* what, DWORD code, bool
     system_utf8[0] = '\0';
   char detail[1200];
   if (is_hresult)
-    snprintf(detail, sizeof(detail), "%s HRESULT == 0x%08lX %s", what,
-             static_cast<unsigned long>(code), system_utf8);
+    uiprivFormat(detail, sizeof(detail), "%s HRESULT == 0x%08lX %s", what,
+                 static_cast<unsigned long>(code), system_utf8);
   else
-    snprintf(detail, sizeof(detail), "%s GetLastError() == %lu %s", what,
-             static_cast<unsigned long>(code), system_utf8);
+    uiprivFormat(detail, sizeof(detail), "%s GetLastError() == %lu %s", what,
+                 static_cast<unsigned long>(code), system_utf8);
   // "what" may be empty; drop the leading space it leaves.
   return init_error(step, detail[0] == ' ' ? detail + 1 : detail);
 }

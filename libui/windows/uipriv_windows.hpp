@@ -34,6 +34,11 @@ void uiprivLogHRESULT(const char* file, const char* line, const char* func, cons
                       HRESULT hr);
 // A plain line with the "[libui] " prefix (leak report, misuse of the API).
 void uiprivLogLine(const char* text);
+// snprintf with the system C runtime's own formatter (msvcrt's: %Iu for a size_t), always
+// terminated, a longer text cut: the C++ runtime's standard one would bring a whole printf
+// implementation into the program for these few error texts.
+void uiprivFormat(char* buffer, size_t size, const char* format, ...)
+    __attribute__((format(ms_printf, 3, 4)));
 
 // Receives every diagnostic line (without the trailing line feed) in addition to the debugger
 // output; tests use it to read the lines. Returns the previous sink.

@@ -101,11 +101,15 @@ Result<std::unique_ptr<FileCopySink>> FileCopySink::make() {
 }
 
 void FileCopySink::take(std::span<const uint8_t> piece) {
-  std::fwrite(piece.data(), 1, piece.size(), file_.get());
+  if (write_error_) return;
+  if (std::fwrite(piece.data(), 1, piece.size(), file_.get()) != piece.size()) {
+    write_error_ = Error::os(errno);
+  }
 }
 
-std::string FileCopySink::path() {
-  std::fflush(file_.get());
+Result<std::string> FileCopySink::finish() {
+  if (!write_error_ && std::fflush(file_.get()) != 0) write_error_ = Error::os(errno);
+  if (write_error_) return *write_error_;
   // By the process id, not "self": the tool that opens it is another process.
   return "/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(fileno(file_.get()));
 }

@@ -89,17 +89,20 @@ class LocalCopySink : public BodySink {
 class FileCopySink : public BodySink {
  public:
   static Result<std::unique_ptr<FileCopySink>> make();
+  // Over a file opened for writing (a test's /dev/full).
+  explicit FileCopySink(std::FILE* file) : file_(file) {}
   void take(std::span<const uint8_t> piece) override;
-  // The copy's path while this sink lives; flushed first.
-  std::string path();
+  // After the last piece: the copy's path while this sink lives, or why it is not whole (a full
+  // disk).
+  Result<std::string> finish();
 
  private:
   struct Close {
     void operator()(std::FILE* f) const { std::fclose(f); }
   };
-  explicit FileCopySink(std::FILE* file) : file_(file) {}
 
   std::unique_ptr<std::FILE, Close> file_;
+  std::optional<Error> write_error_;
 };
 
 // A line on a terminal that follows the body.

@@ -1,6 +1,6 @@
 #include "check/reply_facts.h"
 
-#include "download/utf8.h"
+#include "runtime/utf.h"
 
 namespace quorvel::check {
 

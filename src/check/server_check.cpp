@@ -94,13 +94,13 @@ class Run {
     }
     // The signature is read from a file: a copy of the body, only of an announced length.
     std::unique_ptr<FileCopySink> copy;
+    std::optional<Error> no_copy;
     if (!options_.publishers.empty() && announced.length) {
       if (auto made = FileCopySink::make()) {
         copy = std::move(*made);
         sinks.push_back(copy.get());
       } else {
-        add({{Severity::Fail, "launcher signature",
-              "not checked: no temporary copy: " + error_text(made.error())}});
+        no_copy = made.error();
       }
     }
     std::optional<ProgressSink> progress;
@@ -121,12 +121,29 @@ class Run {
     } else if (options_.local_file) {
       add({{Severity::Unchecked, "local copy", "not compared: no whole body"}});
     }
-    if (copy && ended && checksum.front().severity == Severity::Ok) {
-      add({check_launcher_signature(copy->path(), options_.publishers, options_.ca_file)});
-    } else if (!options_.publishers.empty()) {
-      add({{Severity::Unchecked, "launcher signature", "not checked: no whole file"}});
+    if (!options_.publishers.empty()) {
+      add({signature_of_copy(copy.get(), no_copy, ended, checksum.front().severity)});
     }
     return get;
+  }
+
+  Finding signature_of_copy(FileCopySink* copy, const std::optional<Error>& no_copy, bool ended,
+                            Severity checksum) {
+    const char* requirement = "launcher signature";
+    if (no_copy) {
+      return {Severity::Fail, requirement,
+              "not checked: no temporary copy: " + error_text(*no_copy)};
+    }
+    if (!copy || !ended) return {Severity::Unchecked, requirement, "not checked: no whole file"};
+    if (checksum != Severity::Ok) {
+      return {Severity::Unchecked, requirement, "not checked: the served file fails its checksum"};
+    }
+    Result<std::string> path = copy->finish();
+    if (!path) {
+      return {Severity::Fail, requirement,
+              "not checked: the temporary copy cannot be written: " + error_text(path.error())};
+    }
+    return check_launcher_signature(*path, options_.publishers, options_.ca_file);
   }
 
   // A resume from the middle, then one past the end.

@@ -9,8 +9,8 @@
 #include "download/http_reply.h"
 #include "download/http_request.h"
 #include "download/number.h"
-#include "download/utf8.h"
 #include "runtime/output.h"
+#include "runtime/utf.h"
 
 namespace quorvel {
 

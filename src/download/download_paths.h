@@ -8,8 +8,8 @@
 
 namespace quorvel {
 
-inline constexpr const char* DOWNLOAD_FILE_NAME = "QuorvelLauncher.bin";
-inline constexpr const char* ENTITY_TAG_FILE_NAME = "QuorvelLauncher.bin.etag";
+inline constexpr const wchar_t* DOWNLOAD_FILE_NAME = L"QuorvelLauncher.bin";
+inline constexpr const wchar_t* ENTITY_TAG_FILE_NAME = L"QuorvelLauncher.bin.etag";
 
 struct DownloadPaths {
   std::string file;
@@ -18,5 +18,10 @@ struct DownloadPaths {
 
 // Fails when the temporary folder cannot be queried or its path cannot be written as UTF-8.
 Result<DownloadPaths> download_paths();
+
+#ifdef _WIN32
+// The download file as the install step copies it: temp root + DOWNLOAD_FILE_NAME.
+Result<std::wstring> download_file_path();
+#endif
 
 }  // namespace quorvel

@@ -1,6 +1,7 @@
 #include <cstdlib>
 
 #include "download/download_paths.h"
+#include "runtime/utf.h"
 
 namespace quorvel {
 
@@ -9,7 +10,8 @@ Result<DownloadPaths> download_paths() {
   const char* tmpdir = std::getenv("TMPDIR");
   std::string root = tmpdir && *tmpdir ? tmpdir : "/tmp";
   if (root.back() != '/') root.push_back('/');
-  return DownloadPaths{root + DOWNLOAD_FILE_NAME, root + ENTITY_TAG_FILE_NAME};
+  return DownloadPaths{root + *utf16_to_utf8(DOWNLOAD_FILE_NAME),
+                       root + *utf16_to_utf8(ENTITY_TAG_FILE_NAME)};
 }
 
 }  // namespace quorvel

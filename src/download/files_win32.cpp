@@ -29,7 +29,7 @@ Result<intptr_t> open_with(const std::string& path, DWORD access, DWORD disposit
   if (!wide) return wide.take_error();
   HANDLE handle = system_calls().create_file(wide->c_str(), access, SHARE_ALL, nullptr, disposition,
                                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return Error::os(static_cast<int32_t>(GetLastError()));
+  if (handle == INVALID_HANDLE_VALUE) return last_os_error();
   return reinterpret_cast<intptr_t>(handle);
 }
 
@@ -55,7 +55,7 @@ Result<File> File::create_truncate(const std::string& path) {
   if (!native) return native.take_error();
   File file(*native);
   if (!SetEndOfFile(handle_of(file.native_))) {
-    return Error::os(static_cast<int32_t>(GetLastError()));
+    return last_os_error();
   }
   return file;
 }
@@ -89,7 +89,7 @@ Result<size_t> File::write(std::span<const uint8_t> bytes) {
   DWORD n = 0;
   const DWORD want = static_cast<DWORD>(std::min<size_t>(bytes.size(), 1u << 30));
   if (!WriteFile(handle_of(native_), bytes.data(), want, &n, nullptr)) {
-    return Error::os(static_cast<int32_t>(GetLastError()));
+    return last_os_error();
   }
   return static_cast<size_t>(n);
 }
@@ -97,7 +97,7 @@ Result<size_t> File::write(std::span<const uint8_t> bytes) {
 Result<uint64_t> File::size() const {
   LARGE_INTEGER size;
   if (!GetFileSizeEx(handle_of(native_), &size)) {
-    return Error::os(static_cast<int32_t>(GetLastError()));
+    return last_os_error();
   }
   return static_cast<uint64_t>(size.QuadPart);
 }
@@ -109,7 +109,7 @@ Result<void> File::flush() {
 Result<void> File::close() {
   const intptr_t native = std::exchange(native_, INVALID);
   if (native != INVALID && !CloseHandle(handle_of(native))) {
-    return Error::os(static_cast<int32_t>(GetLastError()));
+    return last_os_error();
   }
   return success();
 }

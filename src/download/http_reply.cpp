@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "download/utf8.h"
+#include "runtime/utf.h"
 
 namespace quorvel {
 

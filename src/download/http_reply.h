@@ -10,6 +10,8 @@
 
 namespace quorvel {
 
+inline constexpr std::string_view INVALID_UTF8_TEXT = "stream did not contain valid UTF-8";
+
 // A server that never ends its reply must not exhaust memory.
 inline constexpr size_t MAX_HEAD_REPLY_BYTES = 64 * 1024;
 inline constexpr size_t MAX_GET_HEAD_LINE_BYTES = 16 * 1024;

@@ -13,5 +13,6 @@ set(QUORVEL_DOWNLOAD_PARSING
   signed_data.cpp
   timestamp_token.cpp
   url_rules.cpp
-  utf8.cpp
 )
+# What they use of the runtime, for the tools built without its library.
+set(QUORVEL_DOWNLOAD_PARSING_RUNTIME ../runtime/utf.cpp)

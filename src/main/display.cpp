@@ -50,7 +50,7 @@ Result<PrimaryOutput> find_primary_output() {
   if (!dxgi) return dxgi.take_error();
   auto create_factory =
       library_function<decltype(&CreateDXGIFactory1)>(*dxgi, "CreateDXGIFactory1");
-  if (create_factory == nullptr) return Error::os(static_cast<int32_t>(GetLastError()));
+  if (create_factory == nullptr) return last_os_error();
   ComRef<IDXGIFactory1> factory;
   HRESULT hr = create_factory(__uuidof(IDXGIFactory1), factory.put_void());
   if (FAILED(hr)) return dxgi_factory_error(static_cast<uint32_t>(hr));

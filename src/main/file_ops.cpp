@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "download/files.h"
+#include "runtime/utf.h"
 #include "runtime/win_handle.h"
 
 namespace quorvel {
@@ -41,10 +43,10 @@ Result<EntryType> resolved_type(const std::wstring& path) {
   UniqueHandle handle(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!handle.valid()) return Error::os(static_cast<int32_t>(GetLastError()));
+  if (!handle.valid()) return last_os_error();
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(handle.get(), &info)) {
-    return Error::os(static_cast<int32_t>(GetLastError()));
+    return last_os_error();
   }
   return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryType::Directory
                                                             : EntryType::File;
@@ -69,32 +71,22 @@ Result<void> create_directory_with_parents(const std::wstring& path) {
 }
 
 Result<void> create_empty_file(const std::wstring& path) {
-  // OPEN_ALWAYS and an explicit truncation rather than CREATE_ALWAYS, which refuses an existing
-  // hidden file.
-  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return Error::os(static_cast<int32_t>(GetLastError()));
-  if (!SetEndOfFile(file.get())) return Error::os(static_cast<int32_t>(GetLastError()));
+  std::optional<std::string> utf8 = utf16_to_utf8(path);
+  if (!utf8) return Error::kind(ErrorKind::InvalidInput, "path is not valid UTF-16");
+  Result<File> file = File::create_truncate(*utf8);
+  if (!file) return file.take_error();
   return success();
 }
 
 Result<void> copy_file(const std::wstring& from, const std::wstring& to) {
   if (!CopyFileExW(from.c_str(), to.c_str(), nullptr, nullptr, nullptr, 0)) {
-    return Error::os(static_cast<int32_t>(GetLastError()));
+    return last_os_error();
   }
   return success();
 }
 
 std::string display_path(std::wstring_view path) {
-  if (path.empty()) return {};
-  const int length = static_cast<int>(path.size());
-  const int size =
-      WideCharToMultiByte(CP_UTF8, 0, path.data(), length, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return {};
-  std::string text(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, path.data(), length, text.data(), size, nullptr, nullptr);
-  return text;
+  return utf16_to_display_utf8(path);
 }
 
 }  // namespace quorvel

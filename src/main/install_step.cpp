@@ -2,10 +2,13 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
+#include "download/download_paths.h"
 #include "main/file_ops.h"
+#include "main/install_paths.h"
 #include "main/launch.h"
 #include "main/remove_tree.h"
 #include "runtime/delete_file.h"
@@ -30,9 +33,8 @@ void report_entry(std::string_view prefix, const std::wstring& path, const Error
              std::string(prefix) + display_path(path) + ": " + error_text(error));
 }
 
-// Kept names are compared exactly, byte for byte: "launcher.log" is not kept.
 bool is_kept_name(std::wstring_view name) {
-  return name == L"Updater.log" || name == L"Launcher.log";
+  return std::find(KEPT_FILE_NAMES.begin(), KEPT_FILE_NAMES.end(), name) != KEPT_FILE_NAMES.end();
 }
 
 std::wstring_view last_component(std::wstring_view path) {

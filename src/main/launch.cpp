@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "main/busy_retry.h"
+#include "runtime/error.h"
 #include "runtime/win_handle.h"
 
 namespace quorvel {
@@ -13,10 +14,6 @@ namespace {
 
 constexpr char NOT_VERIFIED[] = "the setup executable is not the verified download";
 constexpr DWORD COMPARE_CHUNK = 64 * 1024;
-
-Error last_error() {
-  return Error::os(static_cast<int32_t>(GetLastError()));
-}
 
 Error not_verified() {
   return Error::kind(ErrorKind::InvalidData, NOT_VERIFIED);
@@ -27,9 +24,9 @@ Result<UniqueHandle> open_held(const std::wstring& path) {
   // A link is never followed: what is compared must be what is started.
   UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!file.valid()) return last_error();
+  if (!file.valid()) return last_os_error();
   BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(file.get(), &info)) return last_error();
+  if (!GetFileInformationByHandle(file.get(), &info)) return last_os_error();
   if (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) {
     return not_verified();
   }
@@ -42,7 +39,7 @@ Result<bool> read_all(HANDLE file, std::vector<char>& buffer, DWORD& got) {
     DWORD n = 0;
     if (!ReadFile(file, buffer.data() + got, static_cast<DWORD>(buffer.size()) - got, &n,
                   nullptr)) {
-      return last_error();
+      return last_os_error();
     }
     if (n == 0) break;
     got += n;
@@ -53,7 +50,7 @@ Result<bool> read_all(HANDLE file, std::vector<char>& buffer, DWORD& got) {
 // Whether both files hold the same bytes, read to the end.
 Result<bool> same_bytes(HANDLE a, HANDLE b) {
   LARGE_INTEGER size_a, size_b;
-  if (!GetFileSizeEx(a, &size_a) || !GetFileSizeEx(b, &size_b)) return last_error();
+  if (!GetFileSizeEx(a, &size_a) || !GetFileSizeEx(b, &size_b)) return last_os_error();
   if (size_a.QuadPart != size_b.QuadPart) return false;
   std::vector<char> chunk_a(COMPARE_CHUNK), chunk_b(COMPARE_CHUNK);
   for (;;) {
@@ -83,7 +80,7 @@ Result<void> start_process(const std::wstring& path) {
   PROCESS_INFORMATION started = {};
   if (!CreateProcessW(path.c_str(), command_line.data(), nullptr, nullptr, TRUE,
                       CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &startup, &started)) {
-    return last_error();
+    return last_os_error();
   }
   // The child runs on its own; neither its exit code nor its thread is of interest.
   UniqueHandle process(started.hProcess);

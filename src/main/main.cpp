@@ -1,7 +1,6 @@
 // The entry point: start-up in a fixed order, the main loop, and the exit status.
 #include <windows.h>
 
-#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -10,6 +9,7 @@
 #include "download/download_url.h"
 #include "main/banner.h"
 #include "main/display.h"
+#include "main/end_process.h"
 #include "main/main_loop.h"
 #include "main/progress_window.h"
 #include "main/single_instance.h"
@@ -117,7 +117,6 @@ int main() {
       quorvel::open_support_log_file(),
       quorvel::log_header(QUORVEL_VERSION, quorvel::DOWNLOAD_URL, quorvel::windows_version_text()));
   quorvel::report_uncaught_exceptions();
-  int status = quorvel::run();
-  std::fflush(stdout);
-  return status;
+  // The download job may still run (the window was closed): it ends with the process.
+  quorvel::end_process(quorvel::run());
 }

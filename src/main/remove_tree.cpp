@@ -9,10 +9,6 @@
 namespace quorvel {
 namespace {
 
-Error last_error() {
-  return Error::os(static_cast<int32_t>(GetLastError()));
-}
-
 void keep_first(Result<void>& first, Result<void> next) {
   if (first.ok() && !next.ok()) first = std::move(next);
 }
@@ -24,7 +20,7 @@ bool is_link(DWORD attributes) {
 
 Result<void> remove_empty_directory(const std::wstring& path, DWORD attributes) {
   if (RemoveDirectoryW(path.c_str())) return success();
-  Error error = last_error();
+  Error error = last_os_error();
   // A read-only directory refuses removal until the attribute is cleared.
   if (error.code() == ERROR_ACCESS_DENIED && (attributes & FILE_ATTRIBUTE_READONLY) &&
       SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
@@ -47,7 +43,7 @@ Result<void> remove_contents(const std::wstring& path) {
   WIN32_FIND_DATAW entry;
   FindHandle listing(FindFirstFileExW(join_path(path, L"*").c_str(), FindExInfoBasic, &entry,
                                       FindExSearchNameMatch, nullptr, 0));
-  if (!listing.valid()) return last_error();
+  if (!listing.valid()) return last_os_error();
   Result<void> first = success();
   do {
     const std::wstring_view name = entry.cFileName;
@@ -62,7 +58,7 @@ Result<void> remove_contents(const std::wstring& path) {
       keep_first(first, delete_file(child));
     }
   } while (FindNextFileW(listing.get(), &entry));
-  if (GetLastError() != ERROR_NO_MORE_FILES) keep_first(first, last_error());
+  if (GetLastError() != ERROR_NO_MORE_FILES) keep_first(first, last_os_error());
   return first;
 }
 
@@ -76,7 +72,7 @@ Result<void> remove_tree(const std::wstring& path, DWORD attributes) {
 
 Result<void> remove_directory_tree(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return last_error();
+  if (attributes == INVALID_FILE_ATTRIBUTES) return last_os_error();
   if (is_link(attributes)) return remove_link(path, attributes);
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return Error::os(ERROR_DIRECTORY);
   return remove_tree(path, attributes);

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "download/download_job.h"
+#include "main/end_process.h"
 #include "main/install_step.h"
 #include "main/main_loop.h"
 
@@ -59,7 +60,7 @@ StatusTickContext make_status_tick_context(std::shared_ptr<DownloadStatus> statu
   act.flush_output = [] { std::fflush(stdout); };
   // Nothing is torn down: the download job, the toolkit and the runtime's threads end with the
   // process.
-  act.exit_process = [](int code) { ExitProcess(static_cast<UINT>(code)); };
+  act.exit_process = [](int code) { end_process(code); };
   return context;
 }
 

@@ -7,6 +7,7 @@
 
 #include "net/server_validation.h"
 #include "net/sspi_handles.h"
+#include "runtime/utf.h"
 
 namespace quorvel {
 
@@ -22,15 +23,6 @@ constexpr size_t RECEIVE_CHUNK = 32 * 1024;
 // Queued ciphertext beyond this is sent before more is queued, so a long write never piles up.
 constexpr size_t MAX_QUEUED = 256 * 1024;
 constexpr uint8_t TLS_ALERT_RECORD = 21;
-
-std::wstring to_utf16(const std::string& text) {
-  if (text.empty()) return {};
-  int length =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-  return wide;
-}
 
 const SecBuffer* find_buffer(const SecBuffer* buffers, size_t count, ULONG type) {
   for (size_t i = 0; i < count; ++i) {
@@ -313,14 +305,14 @@ Task<Result<std::unique_ptr<SecureStream>>> tls_connect(TlsClientSettings settin
   if (!functions) co_return functions.take_error();
   session->extra_roots =
       CertStore(crypt32().CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
-  if (!session->extra_roots.get()) co_return Error::os(static_cast<int32_t>(GetLastError()));
+  if (!session->extra_roots.get()) co_return last_os_error();
   for (const auto& der : session->settings.extra_roots) {
     CertContext root(crypt32().CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
                                                             static_cast<DWORD>(der.size())));
     if (!root.get() ||
         !crypt32().CertAddCertificateContextToStore(session->extra_roots.get(), root.get(),
                                                     CERT_STORE_ADD_REPLACE_EXISTING, nullptr)) {
-      co_return Error::os(static_cast<int32_t>(GetLastError()));
+      co_return last_os_error();
     }
   }
 
@@ -333,7 +325,7 @@ Task<Result<std::unique_ptr<SecureStream>>> tls_connect(TlsClientSettings settin
     co_return Error::os(status);
   }
 
-  session->host = to_utf16(host);
+  session->host = utf8_to_utf16(host).value_or(std::wstring());
   if (auto done = co_await session->handshake(true); !done) co_return done.take_error();
   co_return std::make_unique<SecureStream>(std::move(session));
 }

@@ -27,10 +27,6 @@ constexpr DWORD REVOCATION_UNKNOWN =
 // SECURITY_FLAG_IGNORE_REVOCATION of the SSL policy's per-check flags (wininet.h).
 constexpr DWORD IGNORE_REVOCATION_CHECK = 0x00000080;
 
-Error last_error() {
-  return Error::os(static_cast<int32_t>(GetLastError()));
-}
-
 // Whether `store` holds a certificate byte-for-byte equal to one of the chain's last simple chain.
 bool chain_contains_any(PCCERT_CHAIN_CONTEXT chain, HCERTSTORE store) {
   if (chain->cChain == 0) return false;
@@ -119,7 +115,7 @@ Result<Validation> verify_server_chain(CtxtHandle* context, HCERTSTORE extra_roo
     while ((root = crypt32().CertEnumCertificatesInStore(extra_roots, root)) != nullptr) {
       if (!crypt32().CertAddCertificateContextToStore(additional, root,
                                                       CERT_STORE_ADD_REPLACE_EXISTING, nullptr)) {
-        Error error = last_error();
+        Error error = last_os_error();
         crypt32().CertFreeCertificateContext(root);
         return error;
       }
@@ -138,7 +134,7 @@ Result<Validation> verify_server_chain(CtxtHandle* context, HCERTSTORE extra_roo
   PCCERT_CHAIN_CONTEXT raw_chain = nullptr;
   if (!crypt32().CertGetCertificateChain(nullptr, cert.get(), nullptr, additional, &chain_para,
                                          CHAIN_FLAGS, nullptr, &raw_chain)) {
-    return last_error();
+    return last_os_error();
   }
   CertChain chain(raw_chain);
 
@@ -163,7 +159,7 @@ Result<Validation> verify_server_chain(CtxtHandle* context, HCERTSTORE extra_roo
   policy_status.cbSize = sizeof(policy_status);
   if (!crypt32().CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.get(), &policy_para,
                                                   &policy_status)) {
-    return last_error();
+    return last_os_error();
   }
 
   if (settings.accept_invalid_certs) return Validation::Accepted;
@@ -185,7 +181,7 @@ Result<Validation> verify_server_chain(CtxtHandle* context, HCERTSTORE extra_roo
     policy_status.cbSize = sizeof(policy_status);
     if (!crypt32().CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.get(),
                                                     &policy_para, &policy_status)) {
-      return last_error();
+      return last_os_error();
     }
     verdict = static_cast<int32_t>(policy_status.dwError);
   }

@@ -13,15 +13,11 @@ namespace {
 std::atomic<const SecurityFunctionTableW*> loaded{nullptr};
 detail::Mutex loading;
 
-Error last_error() {
-  return Error::os(static_cast<int32_t>(GetLastError()));
-}
-
 Result<const SecurityFunctionTableW*> load_sspi_table() {
   auto module = load_system_library(L"secur32.dll");
   if (!module) return module.take_error();
   auto init = library_function<INIT_SECURITY_INTERFACE_W>(*module, "InitSecurityInterfaceW");
-  if (init == nullptr) return last_error();
+  if (init == nullptr) return last_os_error();
   const SecurityFunctionTableW* table = init();
   if (table == nullptr) return Error::os(ERROR_PROC_NOT_FOUND);
   return table;

@@ -136,7 +136,7 @@ Task<Result<TcpConnection>> connect_one(const SocketAddress& address) {
   if (ioctlsocket(socket.get(), FIONBIO, &non_blocking) != 0) co_return socket_error();
   // Not inherited: a launched program must never hold the download's connections open.
   if (!SetHandleInformation(reinterpret_cast<HANDLE>(socket.get()), HANDLE_FLAG_INHERIT, 0)) {
-    co_return Error::os(static_cast<int32_t>(GetLastError()));
+    co_return last_os_error();
   }
   // Best effort: without keep-alive a download still works while its server lives.
   (void)enable_keep_alive(socket.get(), DOWNLOAD_KEEP_ALIVE);

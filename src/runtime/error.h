@@ -53,6 +53,9 @@ class Error {
   std::string message_;
 };
 
+// The calling thread's last system error (GetLastError on Windows, errno on the native build).
+Error last_os_error();
+
 // The printable text: for an OS code the system's message + " (os error N)" (or the documented
 // fallbacks), for a kind its message, or the kind's description when the message is empty.
 std::string error_text(const Error& error);

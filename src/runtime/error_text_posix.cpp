@@ -1,4 +1,5 @@
 // Error texts on the native test build: the C library's text for an errno value.
+#include <errno.h>
 #include <string.h>
 
 #include <string>
@@ -6,6 +7,10 @@
 #include "runtime/error.h"
 
 namespace quorvel {
+
+Error last_os_error() {
+  return Error::os(errno);
+}
 
 std::string error_text(const Error& error) {
   if (error.is_os()) {

@@ -14,28 +14,6 @@ namespace {
 constexpr uint32_t FACILITY_NT_BIT_VALUE = 0x10000000;
 constexpr size_t MESSAGE_CAPACITY = 2048;
 
-bool is_trailing_space(wchar_t c) {
-  switch (c) {
-    case 0x09:
-    case 0x0A:
-    case 0x0B:
-    case 0x0C:
-    case 0x0D:
-    case 0x20:
-    case 0x85:
-    case 0xA0:
-    case 0x1680:
-    case 0x2028:
-    case 0x2029:
-    case 0x202F:
-    case 0x205F:
-    case 0x3000:
-      return true;
-    default:
-      return c >= 0x2000 && c <= 0x200A;
-  }
-}
-
 std::string os_error_text(int32_t code) {
   uint32_t lookup = static_cast<uint32_t>(code);
   DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
@@ -58,13 +36,17 @@ std::string os_error_text(int32_t code) {
            std::to_string(lookup_error) + ")";
   }
   std::wstring_view message(buffer, length);
+  while (!message.empty() && is_unicode_whitespace(message.back())) message.remove_suffix(1);
   auto utf8 = utf16_to_utf8(message);
   if (!utf8) return "OS Error " + code_text + " (FormatMessageW() returned invalid UTF-16)";
-  while (!message.empty() && is_trailing_space(message.back())) message.remove_suffix(1);
-  return *utf16_to_utf8(message) + " (os error " + code_text + ")";
+  return *utf8 + " (os error " + code_text + ")";
 }
 
 }  // namespace
+
+Error last_os_error() {
+  return Error::os(static_cast<int32_t>(GetLastError()));
+}
 
 std::string error_text(const Error& error) {
   if (error.is_os()) return os_error_text(error.code());

@@ -9,7 +9,7 @@
 namespace quorvel {
 
 void fatal(const char* message) {
-  print_line(OutputStream::Err, message);
+  print_last_line(message);
   std::abort();
 }
 

@@ -13,6 +13,11 @@ enum class OutputStream { Out, Err };
 // Prints text and a line feed.
 void print_line(OutputStream stream, std::string_view text);
 
+// The line of a program about to end (fatal): an error line like print_line's, except that it
+// never waits long for the lock. When this thread is already printing, or another thread keeps the
+// lock past a second, the line goes straight to standard error and the sink and log miss it.
+void print_last_line(std::string_view text);
+
 // Replaces where lines go; an empty sink restores the process's streams. The sink gets each line
 // without its line feed and is called with a lock held, one line at a time.
 using OutputSink = std::function<void(OutputStream stream, std::string_view line)>;

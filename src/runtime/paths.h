@@ -26,16 +26,9 @@ constexpr std::wstring_view APP_DATA_FALLBACK = L"C:\\Users\\admin\\AppData\\Loc
 Result<std::wstring> temp_root();
 std::wstring app_data_root();  // LOCALAPPDATA, or APP_DATA_FALLBACK; never fails
 
-Result<std::wstring> download_file_path();     // temp root + "QuorvelLauncher.bin"
-Result<std::wstring> entity_tag_file_path();   // temp root + "QuorvelLauncher.bin.etag"
-Result<std::wstring> setup_executable_path();  // temp root + "QuorvelLauncher.exe"
-Result<std::wstring> support_log_path();       // temp root + LOG_FILE_NAME (runtime/support_log.h)
-Result<std::wstring> old_support_log_path();   // temp root + OLD_LOG_FILE_NAME
-std::wstring game_directory_path();            // app-data root + "Brisko" + "Quorvel-Survival Game"
-std::wstring dead_marker_path();               // game directory + ".dead"
-std::wstring compat_marker_path();             // game directory + "force_compat_mode.txt"
-std::wstring updater_log_path();   // game directory + "Updater.log" (kept by the cleanup)
-std::wstring launcher_log_path();  // game directory + "Launcher.log" (kept by the cleanup)
+Result<std::wstring> temp_file_path(std::wstring_view name);  // temp root + name
+Result<std::wstring> support_log_path();      // temp root + LOG_FILE_NAME (runtime/support_log.h)
+Result<std::wstring> old_support_log_path();  // temp root + OLD_LOG_FILE_NAME
 
 // Which call temp_root() uses: true for GetTempPath2W. Decided at the first query and kept; a
 // test's stand-in for kernel32's exports (the system-call table's get_proc_address) makes the next

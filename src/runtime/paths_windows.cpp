@@ -62,43 +62,16 @@ std::wstring app_data_root() {
   return app_data_root_from(value);
 }
 
-namespace {
-Result<std::wstring> in_temp_root(std::wstring_view name) {
+Result<std::wstring> temp_file_path(std::wstring_view name) {
   auto root = temp_root();
   if (!root) return root;
   return join_path(*root, name);
 }
-}  // namespace
-
-Result<std::wstring> download_file_path() {
-  return in_temp_root(L"QuorvelLauncher.bin");
-}
-Result<std::wstring> entity_tag_file_path() {
-  return in_temp_root(L"QuorvelLauncher.bin.etag");
-}
 Result<std::wstring> support_log_path() {
-  return in_temp_root(LOG_FILE_NAME);
+  return temp_file_path(LOG_FILE_NAME);
 }
 Result<std::wstring> old_support_log_path() {
-  return in_temp_root(OLD_LOG_FILE_NAME);
-}
-Result<std::wstring> setup_executable_path() {
-  return in_temp_root(L"QuorvelLauncher.exe");
-}
-std::wstring game_directory_path() {
-  return join_path(join_path(app_data_root(), L"Brisko"), L"Quorvel-Survival Game");
-}
-std::wstring dead_marker_path() {
-  return join_path(game_directory_path(), L".dead");
-}
-std::wstring compat_marker_path() {
-  return join_path(game_directory_path(), L"force_compat_mode.txt");
-}
-std::wstring updater_log_path() {
-  return join_path(game_directory_path(), L"Updater.log");
-}
-std::wstring launcher_log_path() {
-  return join_path(game_directory_path(), L"Launcher.log");
+  return temp_file_path(OLD_LOG_FILE_NAME);
 }
 
 }  // namespace quorvel

@@ -136,7 +136,7 @@ bool issue_poll(Source& source, Direction direction) {
 
 Result<void> backend_init() {
   completion_port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 0);
-  if (completion_port == nullptr) return Error::os(static_cast<int32_t>(GetLastError()));
+  if (completion_port == nullptr) return last_os_error();
   return success();
 }
 

@@ -1,22 +1,10 @@
 #include "runtime/support_log.h"
 
-#include <algorithm>
-#include <cstdio>
-
 #include "runtime/utf.h"
 
 namespace quorvel {
 
 namespace {
-
-// Length of the valid UTF-8 sequence at the start of bytes, or 0 when it does not start with one.
-size_t utf8_sequence_length(std::string_view bytes) {
-  const auto lead = static_cast<unsigned char>(bytes[0]);
-  size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-  length = std::min(length, bytes.size());
-  // The strict conversion rejects stray continuation bytes, overlong forms and surrogates for us.
-  return utf8_to_utf16(bytes.substr(0, length)) ? length : 0;
-}
 
 void append_text(std::string& out, std::string_view text) {
   while (!text.empty()) {
@@ -36,13 +24,27 @@ void append_text(std::string& out, std::string_view text) {
   }
 }
 
+// Exactly `width` decimal digits of a value in range (a C runtime's printf would bring a whole
+// formatter into the program for this one line).
+void append_digits(std::string& out, int value, int width, char after) {
+  char digits[4];
+  for (int i = width - 1; i >= 0; --i, value /= 10) digits[i] = static_cast<char>('0' + value % 10);
+  out.append(digits, static_cast<size_t>(width));
+  out.push_back(after);
+}
+
 }  // namespace
 
 std::string log_line(const LocalTime& t, std::string_view tag, std::string_view text) {
-  char stamp[40];
-  std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03d ", t.year, t.month, t.day,
-                t.hour, t.minute, t.second, t.millisecond);
-  std::string line = stamp;
+  std::string line;
+  line.reserve(29 + text.size());
+  append_digits(line, t.year, 4, '-');
+  append_digits(line, t.month, 2, '-');
+  append_digits(line, t.day, 2, ' ');
+  append_digits(line, t.hour, 2, ':');
+  append_digits(line, t.minute, 2, ':');
+  append_digits(line, t.second, 2, '.');
+  append_digits(line, t.millisecond, 3, ' ');
   line.append(tag);
   line.push_back(' ');
   append_text(line, text);
@@ -58,26 +60,36 @@ std::string log_header(std::string_view version, std::string_view url, std::stri
 
 namespace {
 
+constexpr std::string_view HEADER_TAG = "run";
+
 // One run's log: lines go into the current file until one would take it past the limit; the file
-// is then set aside and the line starts a new one. A file that cannot be set aside ends the log.
+// is then set aside and a new one starts with the header, so every file names what wrote it. A
+// file that cannot be set aside ends the log.
 class SupportLog {
  public:
-  SupportLog(std::shared_ptr<SupportLogFile> file, uint64_t limit)
-      : file_(std::move(file)), limit_(limit) {}
+  SupportLog(std::shared_ptr<SupportLogFile> file, std::string_view header, uint64_t limit)
+      : file_(std::move(file)), header_(header), limit_(limit) {}
 
   void write(std::string_view tag, std::string_view text) {
     if (off_) return;
-    const std::string line = log_line(file_->now(), tag, text);
+    const LocalTime now = file_->now();
+    const std::string line = log_line(now, tag, text);
     const uint64_t size = file_->size();
-    if (size != 0 && size + line.size() > limit_ && !file_->set_aside()) {
-      off_ = true;
-      return;
+    if (size != 0 && size + line.size() > limit_) {
+      if (!file_->set_aside()) {
+        off_ = true;
+        return;
+      }
+      if (tag != HEADER_TAG) file_->append(log_line(now, HEADER_TAG, header_));
     }
     file_->append(line);
   }
 
+  void write_header() { write(HEADER_TAG, header_); }
+
  private:
   std::shared_ptr<SupportLogFile> file_;
+  std::string header_;
   uint64_t limit_;
   bool off_ = false;  // written under the output lock only
 };
@@ -95,8 +107,8 @@ void start_support_log(std::shared_ptr<SupportLogFile> file, std::string_view he
     set_output_log({});
     return;
   }
-  auto log = std::make_shared<SupportLog>(std::move(file), limit);
-  log->write("run", header);  // nothing else has this log yet
+  auto log = std::make_shared<SupportLog>(std::move(file), header, limit);
+  log->write_header();  // nothing else has this log yet
   set_output_log([log](OutputStream stream, std::string_view line) {
     log->write(stream == OutputStream::Out ? "out" : "err", line);
   });

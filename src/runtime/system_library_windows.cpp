@@ -16,7 +16,7 @@ bool restrict_dll_search() {
 Result<HMODULE> load_system_library(const wchar_t* name) {
   wchar_t directory[MAX_PATH];
   const UINT length = GetSystemDirectoryW(directory, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return Error::os(static_cast<int32_t>(GetLastError()));
+  if (length == 0 || length >= MAX_PATH) return last_os_error();
   std::wstring path(directory, length);
   path += L'\\';
   path += name;
@@ -25,7 +25,7 @@ Result<HMODULE> load_system_library(const wchar_t* name) {
   HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (module == nullptr && GetLastError() == ERROR_INVALID_PARAMETER)
     module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-  if (module == nullptr) return Error::os(static_cast<int32_t>(GetLastError()));
+  if (module == nullptr) return last_os_error();
   return module;
 }
 

@@ -39,7 +39,7 @@ Result<void> spawn_thread(const std::string& name, std::function<void()> body) {
   const auto create_thread = std::atomic_ref(system_calls().create_thread).load();
   HANDLE thread = create_thread(nullptr, STACK_SIZE, thread_main, start.get(),
                                 CREATE_SUSPENDED | STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-  if (thread == nullptr) return Error::os(static_cast<int32_t>(GetLastError()));
+  if (thread == nullptr) return last_os_error();
   if (auto fn = set_thread_description()) {
     auto wide = utf8_to_utf16(name);
     // Wine answers with a success code other than S_OK, so only failure codes count as failure;

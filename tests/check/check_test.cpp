@@ -2,10 +2,13 @@
 // each case gives what the fetching side saw and the line a publisher must read.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "check/body_sink.h"
 #include "check/judge.h"
 #include "check/tls_client.h"
 #include "check/windows_clients.h"
@@ -343,6 +346,21 @@ TEST(BodySinks, ChecksumStateResumesAndLocalCopyComparesBlockByBlock) {
     EXPECT_EQ(format_finding(judge_local_copy((*sink)->finish(), path, true).front()), c.expected);
   }
   EXPECT_FALSE(LocalCopySink::open(::testing::TempDir()));  // a directory
+
+  // A copy on a full disk says so, whether the write or the last flush finds it out.
+  for (size_t length : {size_t{10}, file.size()}) {
+    FileCopySink full(std::fopen("/dev/full", "wb"));
+    full.take(bytes.first(length));
+    Result<std::string> copy = full.finish();
+    ASSERT_FALSE(copy);
+    EXPECT_EQ(copy.error(), Error::os(ENOSPC));
+  }
+  auto copy = FileCopySink::make();
+  ASSERT_TRUE(copy);
+  (*copy)->take(bytes);
+  Result<std::string> copy_path = (*copy)->finish();
+  ASSERT_TRUE(copy_path);
+  EXPECT_EQ(std::filesystem::file_size(*copy_path), file.size());
 }
 
 TEST(WindowsClients, EverySuiteButTripleDesIsOfferedByThisOpenSsl) {

@@ -4,8 +4,6 @@
 
 #include <string>
 
-#include "download/utf8.h"
-
 namespace quorvel {
 namespace {
 
@@ -133,26 +131,6 @@ TEST(GetHead, OnlyCrLfEndsTheHead) {
   EXPECT_TRUE(is_end_of_head("\r\n"));
   EXPECT_FALSE(is_end_of_head("\n"));
   EXPECT_FALSE(is_end_of_head(" \r\n"));
-}
-
-TEST(Utf8, RejectsOverlongSurrogatesAndTruncation) {
-  EXPECT_TRUE(is_valid_utf8("ascii \xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80"));
-  EXPECT_FALSE(is_valid_utf8("\xC1\xBF"));
-  EXPECT_FALSE(is_valid_utf8("\xE0\x9F\xBF"));
-  EXPECT_FALSE(is_valid_utf8("\xF0\x8F\xBF\xBF"));
-  EXPECT_FALSE(is_valid_utf8("\xE4\xB8"));
-  EXPECT_FALSE(is_valid_utf8("\x80"));
-  EXPECT_FALSE(is_valid_utf8("\xF5\x80\x80\x80"));
-}
-
-TEST(Utf8, TrimsOnlyWhitespace) {
-  EXPECT_EQ(trim_unicode_whitespace(" \t\xE2\x80\x83x y\xE2\x80\xA8\r\n"), "x y");
-  EXPECT_EQ(trim_unicode_whitespace("\xE2\x80\x8B"
-                                    "x"),
-            "\xE2\x80\x8B"
-            "x");  // zero width: kept
-  EXPECT_EQ(trim_unicode_whitespace("   "), "");
-  EXPECT_EQ(trim_unicode_whitespace("\xE4\xB8\xAD"), "\xE4\xB8\xAD");
 }
 
 }  // namespace

@@ -22,12 +22,14 @@ import os
 import re
 import signal
 import subprocess
+import sys
 import tempfile
 import threading
 import time
 import unittest
 
-import harness
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import harness  # noqa: E402
 from e2e_test import EXE, PORT, PREFIX, crc64_of_data, payload, read
 
 HOLD = 0.15  # seconds each traced step is held after it completes, for the kill to land first

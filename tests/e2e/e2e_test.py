@@ -14,7 +14,8 @@ import tempfile
 import time
 import unittest
 
-import harness
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import harness  # noqa: E402
 
 EXE = os.environ.get("QUORVEL_EXE", "")
 FAKE_SETUP = os.environ.get("QUORVEL_FAKE_SETUP", "")
@@ -24,6 +25,7 @@ LOG_LIMIT = int(os.environ.get("QUORVEL_E2E_LOG_LIMIT", "1048576"))  # the build
 PREFIX = harness.Prefix(os.environ.get("QUORVEL_E2E_PREFIX", "/nonexistent"),
                         os.environ.get("QUORVEL_E2E_CA", "/nonexistent"))
 
+OWN_NETWORK = os.path.join(os.path.dirname(os.path.abspath(__file__)), "own_network.py")
 # Window placement on the default 1920x1080 screen for the 300x169 banner.
 WIN_X, WIN_Y, WIN_W, WIN_H = 810, 455, 300, 169
 
@@ -58,28 +60,20 @@ def size(path):
 
 
 def in_own_network_namespace(test):
-    """Runs the test in a network and mount namespace of its own (`unshare -m -n`, only loopback),
-    so that the faults it stages on loopback or in bind-mounted system files reach nothing else. The wineserver creates its programs' sockets,
-    so the prefix's wineserver runs in there for the test's length; the usual one comes back after."""
+    """Runs the test in network and mount namespaces of its own (own_network.py under
+    `unshare -m -n`: only loopback, the prefix's wineserver in there), so that the faults it stages
+    on loopback or in bind-mounted system files reach nothing else; the usual wineserver comes back
+    after."""
     @functools.wraps(test)
     def wrapper(self):
         if os.environ.get("QUORVEL_E2E_NETNS") == "1":
-            subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
-            PREFIX.restart_server()  # run alone, the test may still find the usual one
-            try:
-                return test(self)
-            finally:
-                for run in self.runs:
-                    run.kill()
-                PREFIX.stop_wineserver()
-        PREFIX.stop_wineserver()
+            return test(self)
         try:
             with tempfile.TemporaryFile() as out:
                 inner = subprocess.run(
-                    ["unshare", "-m", "-n", sys.executable, os.path.abspath(__file__), "-v",
-                     "EndToEnd." + test.__name__],
-                    env=dict(os.environ, QUORVEL_E2E_NETNS="1"), stdin=subprocess.DEVNULL,
-                    stdout=out, stderr=subprocess.STDOUT, timeout=200)
+                    ["unshare", "-m", "-n", sys.executable, OWN_NETWORK, sys.executable,
+                     os.path.abspath(__file__), "-v", "EndToEnd." + test.__name__],
+                    stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT, timeout=200)
                 out.seek(0)
                 transcript = out.read().decode("utf-8", errors="replace")
         finally:
@@ -181,22 +175,21 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual([line.split(" range=")[0].split(" ")[0] for line in srv.access_log()],
                          ["HEAD", "GET"])
 
-    def bar_row(self, name):
-        """The middle row of the progress bar (the strip under the banner), from a screenshot."""
-        shot = harness.screenshot(self.display, os.path.join(PREFIX.path, name))
+    def bar_row(self):
+        """The middle row of the progress bar (the strip under the banner), from the screen."""
         x, y, w, h = harness.window_geometry(self.display, self.window)
-        row = harness.crop_rgb(shot, x, y + h - 5, w, 1)
+        row = harness.screen_rgb(self.display, x, y + h - 5, w, 1)
         return [row[i:i + 3] for i in range(0, len(row), 3)]
 
     def empty_bar(self):
         """The bar as it looks at 0 %, taken as soon as the window shows."""
         self.window = harness.find_window(self.display)
         self.assertIsNotNone(self.window)
-        self.empty = self.bar_row("empty.png")
+        self.empty = self.bar_row()
 
-    def bar_fill(self, name):
+    def bar_fill(self):
         """Fraction of the bar's width that differs from the empty bar."""
-        row = self.bar_row(name)
+        row = self.bar_row()
         inner = range(3, len(row) - 3)
         return sum(row[i] != self.empty[i] for i in inner) / len(inner)
 
@@ -207,7 +200,7 @@ class EndToEnd(unittest.TestCase):
         self.empty_bar()
         self.assertTrue(run.wait_for_line("当前文件大小: 0 字节", 20), run.transcript())
         time.sleep(2.5)
-        fill = self.bar_fill("mid-download.png")
+        fill = self.bar_fill()
         self.assertGreater(fill, 0.02)
         self.assertLess(fill, 0.98)
         harness.close_window(self.display, self.window)
@@ -242,12 +235,12 @@ class EndToEnd(unittest.TestCase):
         deadline = time.monotonic() + 30
         fullest = 0
         while time.monotonic() < deadline and run.when(mismatch) is None:
-            fullest = max(fullest, self.bar_fill("before-mismatch.png"))
+            fullest = max(fullest, self.bar_fill())
         self.assertIsNotNone(run.when(mismatch), run.transcript())
         self.assertGreater(fullest, 0.7)  # the bar followed the first attempt nearly to the end
         # The restart begins from an empty file: the bar drops back to (near) zero at once.
         time.sleep(0.3)
-        self.assertLess(self.bar_fill("restart.png"), 0.3)
+        self.assertLess(self.bar_fill(), 0.3)
         deadline = time.monotonic() + 30
         while time.monotonic() < deadline and run.err().count(mismatch) < 2:
             time.sleep(0.1)
@@ -288,10 +281,13 @@ class EndToEnd(unittest.TestCase):
         self.assertLessEqual(size(old), LOG_LIMIT)
         self.assertGreater(size(old) + size(log), LOG_LIMIT)  # each set aside only when full
         # Old log then log: the latest lines of each stream, none lost at the seam, and every one
-        # stamped and whole. A kill may fall between a stream's line and its copy in the log.
+        # stamped and whole, each file begun by the run's header. A kill may fall between a
+        # stream's line and its copy in the log.
+        for path in (old, log):
+            self.assertRegex(read(path).decode("utf-8"), r"^\S+ \S+ run QuorvelSetup \d")
         text = (read(old) + read(log)).decode("utf-8")
         self.assertTrue(text.endswith("\n"))
-        lines = [re.fullmatch(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (out|err) (.*)", line)
+        lines = [re.fullmatch(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (run|out|err) (.*)", line)
                  for line in text[:-1].split("\n")]
         self.assertTrue(all(lines), text[:2000])
         for stream, printed in (("out", run.out()), ("err", run.err())):

@@ -14,7 +14,8 @@ import random
 import sys
 import time
 
-import harness
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import harness  # noqa: E402
 from e2e_test import PORT, PREFIX, crc64_of_data, payload, read
 
 SIZE = 512 * 1024

@@ -14,10 +14,10 @@ import sys
 import time
 import unittest
 
-import harness
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import harness  # noqa: E402
 from e2e_test import EXE, PORT, PREFIX, crc64_of_data, payload, read
 
-sys.path.insert(0, os.path.join(harness.SOURCE_DIR, "tests", "support"))
 import web_servers  # noqa: E402
 
 CHECK = os.environ.get("QUORVEL_CHECK", "")

@@ -15,10 +15,10 @@ import tempfile
 import time
 import unittest
 
-import harness
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import harness  # noqa: E402
 from e2e_test import EXE, FAKE_SETUP, PREFIX, EndToEnd, crc64_of_data, read
 
-sys.path.insert(0, os.path.join(harness.SOURCE_DIR, "tests", "support"))
 from code_signing import SigningMaterial, TimestampAuthority  # noqa: E402
 
 SIGNED_EXE = os.environ.get("QUORVEL_SIGNED_EXE", "")

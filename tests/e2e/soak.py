@@ -4,9 +4,9 @@
   soak.py [--runs N] [--seed S] [--no-cut] [--only KIND]
 
 The silent cut needs a network namespace of the soak's own (loopback only): the script runs itself
-again under `unshare -n`, with the Wine prefix's wineserver (which creates the program's sockets)
-restarted inside it, and restarts that wineserver outside again at the end. --no-cut leaves the
-namespace and the silent cut out.
+again in namespaces of its own (own_network.py under `unshare -m -n`, which restarts the Wine
+prefix's wineserver inside: it creates the program's sockets), and restarts that wineserver outside
+again at the end. --no-cut leaves the namespace and the silent cut out.
 
 Each run either goes to its end or is killed (SIGKILL of its Wine process) at a random moment;
 the next run starts from whatever files it left. Now and then the server gets a fresh file (new
@@ -28,7 +28,8 @@ import subprocess
 import sys
 import time
 
-import harness
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import harness  # noqa: E402
 from e2e_test import EXE, PORT, PREFIX, crc64_of_data, payload, read
 
 import chaos_proxy
@@ -260,16 +261,15 @@ def main():
         print(f"seed {args.seed}, {args.runs} runs, proxy on port {PORT}, no silent cut",
               flush=True)
         return Soak(args).run()
-    if os.environ.get("QUORVEL_SOAK_NAMESPACE") != "1":
+    if os.environ.get("QUORVEL_E2E_NETNS") != "1":
         command = [sys.executable, os.path.abspath(__file__), "--runs", str(args.runs), "--seed",
                    str(args.seed)] + (["--only", args.only] if args.only else [])
+        own_network = os.path.join(os.path.dirname(os.path.abspath(__file__)), "own_network.py")
         try:
-            return subprocess.run(["unshare", "-n"] + command,
-                                  env=dict(os.environ, QUORVEL_SOAK_NAMESPACE="1")).returncode
+            return subprocess.run(["unshare", "-m", "-n", sys.executable, own_network]
+                                  + command).returncode
         finally:
             PREFIX.restart_server()
-    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
-    PREFIX.restart_server()
     print(f"seed {args.seed}, {args.runs} runs, proxy on port {PORT}, in a network namespace "
           "of its own", flush=True)
     return Soak(args).run()

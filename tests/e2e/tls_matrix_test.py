@@ -7,9 +7,11 @@ Environment as for e2e_test.py. Run one case: tls_matrix_test.py TlsMatrix.test_
 
 import os
 import time
+import sys
 import unittest
 
-import harness
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import harness  # noqa: E402
 from e2e_test import PORT, PREFIX, payload
 
 # Certificate files of tests/support/make_test_ca.sh and the code Schannel's policy must report.

@@ -6,7 +6,7 @@
 #include "check/reply_facts.h"
 #include "download/http_reply.h"
 #include "download/number.h"
-#include "download/utf8.h"
+#include "runtime/utf.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > quorvel::MAX_HEAD_REPLY_BYTES) return 0;

@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "scratch_directory.h"
+#include "support/scratch_directory.h"
 
-namespace quorvel::testing {
+namespace quorvel::test {
 namespace {
 
 TEST(FileOps, CreatesEveryMissingLevelWhateverTheSeparators) {
@@ -88,13 +88,5 @@ TEST(FileOps, CopyReplacesTheDestinationAndReportsAMissingSource) {
   EXPECT_EQ(read_file(scratch / L"to"), "new");
 }
 
-TEST(FileOps, DisplayPathIsUtf8WithReplacementForBrokenText) {
-  EXPECT_EQ(display_path(L"C:\\\u6e38\u620f\\a.txt"), "C:\\\xe6\xb8\xb8\xe6\x88\x8f\\a.txt");
-  EXPECT_EQ(display_path(std::wstring(L"a") + wchar_t(0xD800) + L"b"),
-            "a\xef\xbf\xbd"
-            "b");
-  EXPECT_EQ(display_path(L""), "");
-}
-
 }  // namespace
-}  // namespace quorvel::testing
+}  // namespace quorvel::test

@@ -9,13 +9,16 @@
 #include <utility>
 #include <vector>
 
+#include "download/download_paths.h"
+#include "main/install_paths.h"
 #include "runtime/error.h"
 #include "runtime/paths.h"
-#include "scratch_directory.h"
 #include "support/captured_lines.h"
+#include "support/scratch_directory.h"
 #include "support/system_call_swap.h"
+#include "support/wine.h"
 
-namespace quorvel::testing {
+namespace quorvel::test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -38,6 +41,30 @@ void set_variable(const wchar_t* name, const std::wstring& value) {
   ASSERT_TRUE(SetEnvironmentVariableW(name, value.c_str()));
 }
 
+TEST(InstallPaths, TheGameDirectoryIsUnderLocalAppDataOrItsFallback) {
+  wchar_t saved[1024];
+  const DWORD saved_length = GetEnvironmentVariableW(L"LOCALAPPDATA", saved, 1024);
+  std::wstring broken = L"D:\\Bad";
+  broken += static_cast<wchar_t>(0xD800);  // an unpaired surrogate
+  const std::wstring game = L"Brisko\\Quorvel-Survival Game";
+  const std::wstring fallback = L"C:\\Users\\admin\\AppData\\Local\\" + game;
+  const struct {
+    const wchar_t* local_app_data;
+    std::wstring game_directory;
+  } cases[] = {{nullptr, fallback},
+               {L"D:\\Profiles\\Local\\", L"D:\\Profiles\\Local\\" + game},
+               {L"", game},
+               {broken.c_str(), fallback}};
+  for (const auto& c : cases) {
+    SetEnvironmentVariableW(L"LOCALAPPDATA", c.local_app_data);
+    EXPECT_EQ(game_directory_path(), c.game_directory);
+    EXPECT_EQ(dead_marker_path(), c.game_directory + L"\\.dead");
+    EXPECT_EQ(compat_marker_path(), c.game_directory + L"\\force_compat_mode.txt");
+  }
+  SetEnvironmentVariableW(L"LOCALAPPDATA",
+                          saved_length > 0 ? std::wstring(saved, saved_length).c_str() : nullptr);
+}
+
 // Each test gets its own temporary root and application-data root; the download file is the
 // stand-in setup executable, so a successful install really starts a process.
 class InstallStepTest : public ::testing::Test {
@@ -52,6 +79,7 @@ class InstallStepTest : public ::testing::Test {
     ASSERT_TRUE(program.has_value()) << utf8(fake_setup_path());
     program_ = *program;
     ASSERT_EQ(download_file_path().value(), temp_ + L"\\QuorvelLauncher.bin");
+    ASSERT_EQ(setup_executable_path().value(), temp_ + L"\\QuorvelLauncher.exe");
   }
 
   void TearDown() override {
@@ -300,7 +328,7 @@ TEST_F(InstallStepTest, LinkedDirectoryOutsideKeepsItsContent) {
   const Lines lines = run();
   EXPECT_EQ(read_file(outside + L"\\precious.txt"), "keep me");
   EXPECT_EQ(read_file(outside + L"\\nested\\deeper.txt"), "keep me too");
-  if (running_under_wine()) {
+  if (under_wine()) {
     // Wine shows a Unix symbolic link as a directory reparse point but cannot remove it as a link:
     // the removal tries the target, which is not empty, and is refused.
     const std::string refused = ": " + text_of(ERROR_DIR_NOT_EMPTY);
@@ -372,4 +400,4 @@ TEST_F(InstallStepTest, DeadMarkerThatCannotBeDeletedIsReportedAndTheCleanupRuns
 }
 
 }  // namespace
-}  // namespace quorvel::testing
+}  // namespace quorvel::test

@@ -5,9 +5,10 @@
 #include <gtest/gtest.h>
 
 #include "runtime/error.h"
-#include "scratch_directory.h"
+#include "support/captured_lines.h"
+#include "support/scratch_directory.h"
 
-namespace quorvel::testing {
+namespace quorvel::test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -100,4 +101,4 @@ TEST(LaunchTest, NothingButTheVerifiedDownloadIsStarted) {
 }
 
 }  // namespace
-}  // namespace quorvel::testing
+}  // namespace quorvel::test

@@ -5,9 +5,10 @@
 #include <gtest/gtest.h>
 
 #include "main/file_ops.h"
-#include "scratch_directory.h"
+#include "support/scratch_directory.h"
+#include "support/wine.h"
 
-namespace quorvel::testing {
+namespace quorvel::test {
 namespace {
 
 TEST(RemoveTree, RemovesNestedFilesAndDirectories) {
@@ -76,7 +77,7 @@ TEST(RemoveTree, ALinkGivenDirectlyIsRemovedAsALink) {
   ASSERT_TRUE(make_directory_link(link, outside));
   Result<void> removed = remove_directory_tree(link);
   EXPECT_EQ(read_file(outside + L"\\keep.txt"), "keep");
-  if (running_under_wine()) {
+  if (under_wine()) {
     // Wine cannot remove a Unix symbolic link as a link; the target is never entered.
     ASSERT_FALSE(removed.ok());
     EXPECT_EQ(removed.error(), Error::os(ERROR_DIR_NOT_EMPTY));
@@ -88,4 +89,4 @@ TEST(RemoveTree, ALinkGivenDirectlyIsRemovedAsALink) {
 }
 
 }  // namespace
-}  // namespace quorvel::testing
+}  // namespace quorvel::test

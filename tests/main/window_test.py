@@ -14,11 +14,9 @@ never answers: the download stays in progress for the whole test.
 
 import os
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 import unittest
 
@@ -26,66 +24,14 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(REPO, "tests", "support"))
 
+import harness  # noqa: E402
+from silent_server import SilentServer, client_sent_bytes  # noqa: E402
 from xvfb_wine import WINE_RUN, XvfbWine  # noqa: E402
 
 # The banner the program under test carries (a branded release's test sets its own).
 BANNER_PNG = os.path.join(REPO, "resources", "banner.png")
 BANNER_W, BANNER_H = 300, 169
 PROGRAM = POST_CLOSE = BANNER_TEST = PLANTED_MARKER = None
-
-
-class SilentServer:
-    """Accepts connections on the loopback port and holds them open without a byte."""
-
-    def __init__(self, port):
-        self.port = port
-        self.listeners = []
-        self.threads = []
-        self.accepted = []
-        self.stopping = False
-
-    def __enter__(self):
-        for family, address in ((socket.AF_INET, "127.0.0.1"), (socket.AF_INET6, "::1")):
-            try:
-                s = socket.socket(family, socket.SOCK_STREAM)
-                s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-                s.bind((address, self.port))
-                s.listen(16)
-                s.settimeout(0.2)
-            except OSError:
-                if family == socket.AF_INET:
-                    raise
-                continue  # no IPv6 loopback here
-            self.listeners.append(s)
-            thread = threading.Thread(target=self._accept, args=(s,), daemon=True)
-            thread.start()
-            self.threads.append(thread)
-        return self
-
-    def _accept(self, listener):
-        while not self.stopping:
-            try:
-                conn, _ = listener.accept()
-                self.accepted.append(conn)
-            except (socket.timeout, OSError):
-                continue
-
-    def __exit__(self, *exc):
-        # The accept loops end within their timeout; only then is the port really free again.
-        self.stopping = True
-        for thread in self.threads:
-            thread.join()
-        for s in self.listeners + self.accepted:
-            s.close()
-        return False
-
-
-def client_sent_bytes(conn):
-    """Whether the client has sent anything on the connection (without taking it)."""
-    try:
-        return bool(conn.recv(1, socket.MSG_PEEK | socket.MSG_DONTWAIT))
-    except (BlockingIOError, OSError):
-        return False
 
 
 def reference_rgba():
@@ -110,29 +56,6 @@ def expected_position(screen_w, screen_h):
     return trunc_div2(screen_w - BANNER_W), trunc_div2(screen_h - BANNER_H)
 
 
-def find_window(x, timeout=30.0):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        out = x.run("xdotool", "search", "--name", "^Downloader$", capture_output=True,
-                    text=True).stdout.split()
-        if out:
-            return out[0]
-        time.sleep(0.1)
-    raise AssertionError("the window did not appear")
-
-
-def window_geometry(x, window_id):
-    info = x.run("xwininfo", "-id", window_id, capture_output=True, text=True, check=True).stdout
-    values = {}
-    for line in info.splitlines():
-        line = line.strip()
-        for key in ("Absolute upper-left X", "Absolute upper-left Y", "Width", "Height"):
-            if line.startswith(key + ":"):
-                values[key] = int(line.split(":")[1])
-    return (values["Absolute upper-left X"], values["Absolute upper-left Y"], values["Width"],
-            values["Height"])
-
-
 def screen_row(shot, left, top, row, width=None):
     w, _, rgb = shot
     width = width or BANNER_W
@@ -148,7 +71,8 @@ class WindowOnScreen(unittest.TestCase):
         with SilentServer(int(os.environ["QUORVEL_TEST_PORT"])) as server, XvfbWine(size) as x:
             proc = x.wine(PROGRAM, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
             try:
-                window_id = find_window(x)
+                window_id = harness.find_window(x.display, timeout=30)
+                self.assertIsNotNone(window_id, "the window did not appear")
                 ex, ey = expected_position(*size)
                 # The window is mapped first, painted right after: wait for the first banner row.
                 deadline = time.monotonic() + 20
@@ -158,7 +82,7 @@ class WindowOnScreen(unittest.TestCase):
                         break
                     time.sleep(0.2)
 
-                left, top, width, height = window_geometry(x, window_id)
+                left, top, width, height = harness.window_geometry(x.display, window_id)
                 self.assertEqual((left, top), (ex, ey), "window top-left")
                 # No frame, no title bar: the whole window is the banner-sized content.
                 self.assertEqual((width, height), (BANNER_W, BANNER_H), "window size")

@@ -36,7 +36,7 @@ Task<Result<std::unique_ptr<SecureStream>>> open_stream(std::string host, uint16
   co_return co_await tls_connect(program_tls_settings(), host, std::move(*connection));
 }
 
-Task<Result<void>> send_all(SecureStream& stream, std::string text) {
+Task<Result<void>> send_all(ByteStream& stream, std::string text) {
   std::span<const uint8_t> rest = bytes_of(text);
   while (!rest.empty()) {
     auto taken = co_await stream.write(rest);
@@ -47,7 +47,7 @@ Task<Result<void>> send_all(SecureStream& stream, std::string text) {
 }
 
 // Reads until `limit` bytes arrived or the stream ended; small reads on purpose.
-Task<Result<std::string>> receive(SecureStream& stream, size_t limit) {
+Task<Result<std::string>> receive(ByteStream& stream, size_t limit) {
   std::string received;
   uint8_t buffer[7];
   while (received.size() < limit) {
@@ -58,6 +58,14 @@ Task<Result<std::string>> receive(SecureStream& stream, size_t limit) {
     received.append(reinterpret_cast<char*>(buffer), *got);
   }
   co_return received;
+}
+
+// A GET on a stream whose server answers with REPLY and closes.
+void expect_reply_to_get(ByteStream& stream) {
+  ASSERT_TRUE(block_on(send_all(stream, "GET / HTTP/1.1\r\n\r\n")).ok());
+  auto reply = block_on(receive(stream, 1 << 20));
+  ASSERT_TRUE(reply.ok()) << error_text(reply.error());
+  EXPECT_EQ(*reply, REPLY);
 }
 
 class Tls : public ::testing::Test {
@@ -109,12 +117,7 @@ TEST_F(Tls, ConnectSecureGivesAByteStream) {
   TlsScenario server("cert=localhost mode=close");
   auto stream = block_on(connect_secure("localhost", server.port()));
   ASSERT_TRUE(stream.ok()) << error_text(stream.error());
-  auto* secure = dynamic_cast<SecureStream*>(stream->get());
-  ASSERT_NE(secure, nullptr);
-  ASSERT_TRUE(block_on(send_all(*secure, "GET / HTTP/1.1\r\n\r\n")).ok());
-  auto reply = block_on(receive(*secure, 1 << 20));
-  ASSERT_TRUE(reply.ok()) << error_text(reply.error());
-  EXPECT_EQ(*reply, REPLY);
+  expect_reply_to_get(**stream);
 }
 
 TEST_F(Tls, ServerSendingItsIntermediateIsAccepted) {
@@ -177,10 +180,7 @@ TEST_F(Tls, ReadAfterCloseNotifyReturnsZero) {
   TlsScenario server("mode=close");
   auto stream = block_on(open_stream("localhost", server.port()));
   ASSERT_TRUE(stream.ok()) << error_text(stream.error());
-  ASSERT_TRUE(block_on(send_all(**stream, "GET / HTTP/1.1\r\n\r\n")).ok());
-  auto reply = block_on(receive(**stream, 1 << 20));
-  ASSERT_TRUE(reply.ok()) << error_text(reply.error());
-  EXPECT_EQ(*reply, REPLY);
+  expect_reply_to_get(**stream);
   uint8_t buffer[64];
   for (int i = 0; i < 3; ++i) {
     auto again = block_on((*stream)->read(buffer));
@@ -199,10 +199,7 @@ TEST_F(Tls, RecordSplitAcrossSocketReads) {
   TlsScenario server("mode=close split=1");
   auto stream = block_on(open_stream("localhost", server.port()));
   ASSERT_TRUE(stream.ok()) << error_text(stream.error());
-  ASSERT_TRUE(block_on(send_all(**stream, "GET / HTTP/1.1\r\n\r\n")).ok());
-  auto reply = block_on(receive(**stream, 1 << 20));
-  ASSERT_TRUE(reply.ok()) << error_text(reply.error());
-  EXPECT_EQ(*reply, REPLY);
+  expect_reply_to_get(**stream);
 }
 
 TEST_F(Tls, WriteLongerThanTheMaximumMessageIsSplit) {

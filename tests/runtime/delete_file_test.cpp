@@ -5,8 +5,8 @@
 
 #include "runtime/paths.h"
 #include "runtime/utf.h"
-#include "runtime/wine.h"
 #include "support/system_call_swap.h"
+#include "support/wine.h"
 
 namespace quorvel {
 namespace {

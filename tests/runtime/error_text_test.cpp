@@ -7,8 +7,8 @@
 
 #include <cwchar>
 
-#include "runtime/wine.h"
 #include "support/system_call_swap.h"
+#include "support/wine.h"
 #endif
 
 namespace quorvel {

@@ -32,58 +32,13 @@ TEST(Paths, AppDataRootFallsBackWhenAbsent) {
 
 #ifdef _WIN32
 
-class GameDirectory : public ::testing::Test {
- protected:
-  void TearDown() override { SetEnvironmentVariableW(L"LOCALAPPDATA", saved_.c_str()); }
-  std::wstring saved_ = [] {
-    wchar_t buffer[1024];
-    DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", buffer, 1024);
-    return std::wstring(buffer, n);
-  }();
-};
-
-TEST_F(GameDirectory, LocalAppDataUnset) {
-  SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr);
-  EXPECT_EQ(app_data_root(), L"C:\\Users\\admin\\AppData\\Local");
-  EXPECT_EQ(game_directory_path(),
-            L"C:\\Users\\admin\\AppData\\Local\\Brisko\\Quorvel-Survival Game");
-  EXPECT_EQ(dead_marker_path(),
-            L"C:\\Users\\admin\\AppData\\Local\\Brisko\\Quorvel-Survival Game\\.dead");
-  EXPECT_EQ(compat_marker_path(),
-            L"C:\\Users\\admin\\AppData\\Local\\Brisko\\Quorvel-Survival "
-            L"Game\\force_compat_mode.txt");
-  EXPECT_EQ(updater_log_path(),
-            L"C:\\Users\\admin\\AppData\\Local\\Brisko\\Quorvel-Survival Game\\Updater.log");
-  EXPECT_EQ(launcher_log_path(),
-            L"C:\\Users\\admin\\AppData\\Local\\Brisko\\Quorvel-Survival Game\\Launcher.log");
-}
-
-TEST_F(GameDirectory, LocalAppDataWithTrailingBackslash) {
-  SetEnvironmentVariableW(L"LOCALAPPDATA", L"D:\\Profiles\\Local\\");
-  EXPECT_EQ(game_directory_path(), L"D:\\Profiles\\Local\\Brisko\\Quorvel-Survival Game");
-}
-
-TEST_F(GameDirectory, LocalAppDataEmpty) {
-  SetEnvironmentVariableW(L"LOCALAPPDATA", L"");
-  EXPECT_EQ(app_data_root(), L"");
-  EXPECT_EQ(game_directory_path(), L"Brisko\\Quorvel-Survival Game");
-}
-
-TEST_F(GameDirectory, LocalAppDataNotValidUnicode) {
-  std::wstring broken = L"D:\\Bad";
-  broken += static_cast<wchar_t>(0xD800);  // an unpaired surrogate
-  SetEnvironmentVariableW(L"LOCALAPPDATA", broken.c_str());
-  EXPECT_EQ(game_directory_path(),
-            L"C:\\Users\\admin\\AppData\\Local\\Brisko\\Quorvel-Survival Game");
-}
-
 TEST(TempRoot, FilesLieSideBySideInTheTemporaryFolder) {
   std::wstring root = temp_root().value();
   ASSERT_FALSE(root.empty());
   EXPECT_EQ(root.back(), L'\\');
-  EXPECT_EQ(download_file_path().value(), root + L"QuorvelLauncher.bin");
-  EXPECT_EQ(entity_tag_file_path().value(), root + L"QuorvelLauncher.bin.etag");
-  EXPECT_EQ(setup_executable_path().value(), root + L"QuorvelLauncher.exe");
+  EXPECT_EQ(temp_file_path(L"QuorvelSetup.log").value(), root + L"QuorvelSetup.log");
+  EXPECT_EQ(support_log_path().value(), root + L"QuorvelSetup.log");
+  EXPECT_EQ(old_support_log_path().value(), root + L"QuorvelSetup.log.old");
 }
 
 // GetTempPath2W as newer Windows (and Wine 10) has it: a folder longer than MAX_PATH, so the
@@ -116,7 +71,7 @@ TEST(TempRoot, GetTempPath2WIsUsedWhereKernel32HasItAndItsFailureIsAnError) {
     EXPECT_TRUE(temp_root_uses_get_temp_path2());
     EXPECT_EQ(temp_root().value(), LONG_TEMP);
     get_temp_path2_error = ERROR_ACCESS_DENIED;
-    failed = setup_executable_path();
+    failed = temp_file_path(L"QuorvelLauncher.exe");
     get_temp_path2_error = 0;
   }
   ASSERT_FALSE(failed.ok()) << failed.value().size();

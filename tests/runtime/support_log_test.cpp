@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <mutex>
@@ -95,7 +97,7 @@ TEST(SupportLog, ALineThatWouldPassTheLimitStartsAFreshFileAndTheStreamsSeeEvery
     size_t lines;    // lines printed
     size_t current, old, set_asides;
   } cases[] = {
-      {"a long run", 0, false, 10, line.size(), 2 * line.size(), 5},
+      {"a long run", 0, false, 10, header + line.size(), header + line.size(), 9},
       {"the header lands on the limit", limit - header, false, 0, limit, 0, 0},
       {"the header would pass it", limit - header + 1, false, 0, header, limit - header + 1, 1},
       {"a file that cannot be set aside stops the log", 90, true, 5, 90, 0, 0},
@@ -119,6 +121,7 @@ TEST(SupportLog, ALineThatWouldPassTheLimitStartsAFreshFileAndTheStreamsSeeEvery
               static_cast<long>(c.set_asides));
     if (c.lines != 0 && !c.refuse) {
       EXPECT_TRUE(recorder->current.ends_with(line));
+      EXPECT_TRUE(recorder->current.starts_with(log_line(TIME, "run", "QuorvelSetup 1.0.0")));
     }
   }
 }
@@ -148,15 +151,34 @@ TEST(SupportLogDeathTest, FatalLinesAndUncaughtExceptionsReachTheLog) {
     const char* name;
     void (*end)();
     const char* line;
+    bool logged;  // false: the output lock was out of reach, only standard error has the line
   } cases[] = {
       {"runtime fatal", [] { fatal("cannot spawn executor thread"); },
-       "cannot spawn executor thread"},
+       "cannot spawn executor thread", true},
       {"exception on another thread",
        [] {
          report_uncaught_exceptions();
          std::thread([] { throw std::runtime_error("vector too long"); }).join();
        },
-       "未处理的异常 / uncaught exception: vector too long"},
+       "未处理的异常 / uncaught exception: vector too long", true},
+      {"failure inside a print",
+       [] {
+         set_output_sink([](OutputStream, std::string_view) { fatal("out of memory"); });
+         print_line(OutputStream::Out, "never printed");
+       },
+       "out of memory", false},
+      {"another thread stuck in a print",
+       [] {
+         static std::atomic<bool> entered = false;
+         set_output_sink([](OutputStream, std::string_view) {
+           entered = true;
+           for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+         });
+         std::thread([] { print_line(OutputStream::Out, "stuck"); }).detach();
+         while (!entered) std::this_thread::yield();
+         fatal("cannot spawn executor thread");
+       },
+       "cannot spawn executor thread", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -167,7 +189,8 @@ TEST(SupportLogDeathTest, FatalLinesAndUncaughtExceptionsReachTheLog) {
           c.end();
         },
         c.line);
-    EXPECT_EQ(read_file(path), STAMP + "run QuorvelSetup 1.0.0\n" + STAMP + "err " + c.line + "\n");
+    EXPECT_EQ(read_file(path), STAMP + "run QuorvelSetup 1.0.0\n" +
+                                   (c.logged ? STAMP + "err " + c.line + "\n" : ""));
   }
 }
 

@@ -15,15 +15,14 @@ As a module:   with XvfbWine(size=(1920, 1080), prefix=...) as x: x.env, x.displ
 import argparse
 import os
 import shutil
-import signal
 import subprocess
 import sys
 import time
 
-DISPLAYS = range(90, 110)  # the display numbers these tests may use (several build trees at once)
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
 WINE_RUN = os.path.join(REPO, "scripts", "wine-run.sh")
+CONVERT = "/usr/bin/convert"  # ImageMagick's own, not a stand-in that may come first on PATH
 
 USER_REG_SETTINGS = """
 [Software\\\\Wine\\\\X11 Driver] 1700000000
@@ -65,37 +64,77 @@ def wineserver(prefix, *args):
                    stderr=subprocess.DEVNULL, check=False)
 
 
-def display_in_use(n):
-    lock = f"/tmp/.X{n}-lock"
-    if not os.path.exists(lock):
-        return os.path.exists(f"/tmp/.X11-unix/X{n}")
-    try:
-        with open(lock, encoding="ascii") as f:
-            pid = int(f.read().strip())
-        os.kill(pid, 0)
-        return True
-    except (ValueError, ProcessLookupError, PermissionError, OSError):
-        return False
+class Xvfb:
+    """A virtual X display of its own, on a free display number it reports (-displayfd). It never
+    resets (-noreset): a reset whenever the last client leaves, as Wine's programs and desktop come
+    and go, would pull the screen away from a screenshot under way."""
 
+    def __init__(self, size="1920x1080x24", detached=False):
+        self.size = size
+        self.detached = detached  # outlives this Python process (a CTest fixture's display)
+        self.proc = None
+        self.display = None
 
-def start_xvfb(width, height):
-    """Starts Xvfb on the first free display of DISPLAYS; returns (process, ':N')."""
-    for n in DISPLAYS:
-        if display_in_use(n):
-            continue
+    def start(self):
         read_fd, write_fd = os.pipe()
-        proc = subprocess.Popen(
-            ["Xvfb", f":{n}", "-screen", "0", f"{width}x{height}x24", "-nolisten", "tcp",
-             "-displayfd", str(write_fd)],
-            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.size, "-nolisten", "tcp",
+             "-noreset"], pass_fds=(write_fd,), stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=self.detached)
         os.close(write_fd)
-        with os.fdopen(read_fd, "rb") as r:
-            announced = r.readline().strip()  # empty when the server gave up
-        if announced and proc.poll() is None:
-            return proc, f":{announced.decode()}"
-        proc.kill()
-        proc.wait()
-    raise RuntimeError("no free X display among :90 to :109")
+        with os.fdopen(read_fd) as f:
+            number = f.readline().strip()
+        if not number:
+            raise RuntimeError("Xvfb did not start")
+        self.display = ":" + number
+        return self
+
+    def stop(self):
+        if self.proc:
+            self.proc.terminate()
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+            self.proc = None
+
+    def screenshot(self, path):
+        return screenshot(self.display, path)
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+
+
+def grab_screen(display, tries=10):
+    """The whole screen of an X display as an xwd dump. xwd walks the windows on the screen and
+    fails when one of them goes away meanwhile, as Wine's own do while a program starts or ends:
+    a failed read is tried again."""
+    for _ in range(tries):
+        r = subprocess.run(["xwd", "-root", "-silent", "-display", display], capture_output=True)
+        if r.returncode == 0 and r.stdout:
+            return r.stdout
+        time.sleep(0.1)
+    raise RuntimeError(f"xwd could not read the screen of {display}: "
+                       + r.stderr.decode("utf-8", errors="replace"))
+
+
+def screen_rgb(display, x, y, w, h):
+    """Bytes of R, G, B, row by row, of a rectangle of the screen."""
+    rgb = subprocess.run([CONVERT, "xwd:-", "-crop", f"{w}x{h}+{x}+{y}", "+repage", "-depth", "8",
+                          "rgb:-"], input=grab_screen(display), capture_output=True, check=True).stdout
+    if len(rgb) != w * h * 3:
+        raise RuntimeError(f"a {w}x{h} piece of the screen of {display} gave {len(rgb)} bytes")
+    return rgb
+
+
+def screenshot(display, path):
+    """The whole screen saved as an image file (the format named by its extension)."""
+    subprocess.run([CONVERT, "xwd:-", path], input=grab_screen(display), check=True)
+    return path
 
 
 class XvfbWine:
@@ -114,7 +153,8 @@ class XvfbWine:
             make_gui_prefix(self.base_prefix, self.prefix)
         # A desktop process left from another display would report that display's geometry.
         wineserver(self.prefix, "-k")
-        self.xvfb, self.display = start_xvfb(*self.size)
+        self.xvfb = Xvfb("%dx%dx24" % self.size).start()
+        self.display = self.xvfb.display
         self.env = dict(os.environ, DISPLAY=self.display, WINEPREFIX=self.prefix,
                         WINEDEBUG=os.environ.get("WINEDEBUG", "-all"))
         return self
@@ -122,12 +162,7 @@ class XvfbWine:
     def __exit__(self, *exc):
         wineserver(self.prefix, "-k")
         if self.xvfb is not None:
-            self.xvfb.send_signal(signal.SIGTERM)
-            try:
-                self.xvfb.wait(5)
-            except subprocess.TimeoutExpired:
-                self.xvfb.kill()
-                self.xvfb.wait()
+            self.xvfb.stop()
         return False
 
     def run(self, *args, **kwargs):
@@ -139,14 +174,8 @@ class XvfbWine:
 
     def screenshot_rgb(self):
         """The whole screen as (width, height, bytes of R, G, B)."""
-        xwd = subprocess.run(["xwd", "-root", "-silent", "-display", self.display],
-                             capture_output=True, check=True).stdout
-        rgb = subprocess.run(["/usr/bin/convert", "xwd:-", "-depth", "8", "rgb:-"], input=xwd,
-                             capture_output=True, check=True).stdout
         w, h = self.size
-        if len(rgb) != w * h * 3:
-            raise RuntimeError(f"screenshot has {len(rgb)} bytes, expected {w * h * 3}")
-        return w, h, rgb
+        return w, h, screen_rgb(self.display, 0, 0, w, h)
 
 
 def main():

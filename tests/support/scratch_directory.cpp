@@ -1,4 +1,4 @@
-#include "scratch_directory.h"
+#include "support/scratch_directory.h"
 
 #include <windows.h>
 #include <winioctl.h>
@@ -8,8 +8,9 @@
 #include <thread>
 
 #include "runtime/paths.h"
+#include "support/wine.h"
 
-namespace quorvel::testing {
+namespace quorvel::test {
 namespace {
 
 // Taken once: the install tests point TMP and TEMP at their own scratch directories.
@@ -144,10 +145,6 @@ std::wstring ScratchDirectory::operator/(std::wstring_view name) const {
   return join_path(path_, name);
 }
 
-bool running_under_wine() {
-  return GetProcAddress(GetModuleHandleW(L"ntdll"), "wine_get_version") != nullptr;
-}
-
 std::wstring fake_setup_path() {
   const std::string built = FAKE_SETUP_PATH;
   if (!built.empty() && built[0] == '/') {
@@ -219,21 +216,21 @@ std::optional<std::string> wait_for_file(const std::wstring& path,
 }
 
 bool make_directory_link(const std::wstring& link, const std::wstring& target) {
-  if (running_under_wine()) return make_unix_link(link, target);
+  if (under_wine()) return make_unix_link(link, target);
   return make_junction(link, target);
 }
 
 bool make_file_link(const std::wstring& link, const std::wstring& target) {
   // Wine shows a Unix symbolic link to a file as a plain file, and deleting it deletes the target:
   // such a link says nothing about Windows.
-  if (running_under_wine()) return false;
+  if (under_wine()) return false;
   return CreateSymbolicLinkW(link.c_str(), target.c_str(),
                              SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) &&
          GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 void remove_link(const std::wstring& link) {
-  if (running_under_wine()) {
+  if (under_wine()) {
     const std::string name = unix_name(link);
     if (name.empty()) return;
     run_unix(L"/bin/rm", L"-f \"" + widen(name) + L"\"");
@@ -265,4 +262,4 @@ std::string utf8(std::wstring_view text) {
   return result;
 }
 
-}  // namespace quorvel::testing
+}  // namespace quorvel::test

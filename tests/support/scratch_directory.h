@@ -10,7 +10,7 @@
 
 #include "runtime/output.h"
 
-namespace quorvel::testing {
+namespace quorvel::test {
 
 // A fresh directory under the real temporary directory, removed with its content at the end.
 class ScratchDirectory {
@@ -26,8 +26,6 @@ class ScratchDirectory {
  private:
   std::wstring path_;
 };
-
-bool running_under_wine();
 
 // The stand-in setup executable as a Windows path.
 std::wstring fake_setup_path();
@@ -54,4 +52,4 @@ void remove_link(const std::wstring& link);
 
 using Line = std::pair<OutputStream, std::string>;
 
-}  // namespace quorvel::testing
+}  // namespace quorvel::test

@@ -1,7 +1,9 @@
 """Runs the real QuorvelSetup.exe under Wine in a virtual display against servers on loopback.
 
-Shared by the end-to-end tests and by the demo (scripts/demo.py). One Wine prefix is used per build
-tree for these runs; the tests that use it take a CTest resource lock, so they never overlap.
+Shared by the end-to-end tests and by the demo (scripts/demo.py). Each lane of the end-to-end runs
+has a Wine prefix of its own in the build tree; the tests on one take its CTest resource lock, so
+they never overlap there. As a command, `harness.py create|stop PREFIX CA_DIR` makes such a prefix,
+trusting the test CA, or stops it.
 """
 
 import os
@@ -14,15 +16,14 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE_DIR = os.path.dirname(os.path.dirname(HERE))
-sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "support"))
 
-from nginx_server import NginxServer, free_port  # noqa: E402,F401
-from wine_folders import prefix_folders  # noqa: E402
+from nginx_server import NginxServer, free_port  # noqa: F401
+from wine_folders import prefix_folders
+from xvfb_wine import CONVERT, Xvfb, screen_rgb, screenshot  # noqa: F401
 
 WINE_RUN = os.path.join(SOURCE_DIR, "scripts", "wine-run.sh")
 WINE_PREFIX_SCRIPT = os.path.join(SOURCE_DIR, "scripts", "wine-prefix.sh")
 MAKE_TEST_CA = os.path.join(SOURCE_DIR, "tests", "support", "make_test_ca.sh")
-CONVERT = "/usr/bin/convert"  # ImageMagick's own, not a stand-in that may come first on PATH
 
 
 class Prefix:
@@ -169,45 +170,6 @@ class Prefix:
                        stderr=subprocess.DEVNULL, check=False)
 
 
-class Xvfb:
-    """A virtual X display of its own, found through -displayfd."""
-
-    def __init__(self, size="1920x1080x24", detached=False):
-        self.size = size
-        self.detached = detached  # outlives this Python process (a CTest fixture's display)
-        self.proc = None
-        self.display = None
-
-    def start(self):
-        read_fd, write_fd = os.pipe()
-        self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.size, "-nolisten", "tcp",
-             "-noreset"], pass_fds=(write_fd,), stdin=subprocess.DEVNULL,
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=self.detached)
-        os.close(write_fd)
-        with os.fdopen(read_fd) as f:
-            number = f.readline().strip()
-        if not number:
-            raise RuntimeError("Xvfb did not start")
-        self.display = ":" + number
-        return self
-
-    def stop(self):
-        if self.proc:
-            self.proc.terminate()
-            self.proc.wait(10)
-            self.proc = None
-
-    def screenshot(self, path):
-        return screenshot(self.display, path)
-
-    def __enter__(self):
-        return self.start()
-
-    def __exit__(self, *exc):
-        self.stop()
-
-
 def set_read_only(path, on):
     """A file no Wine program can open for writing, even when the tests run as root: read-only
     attribute and immutable."""
@@ -217,20 +179,6 @@ def set_read_only(path, on):
     else:
         subprocess.run(["chattr", "-i", path], check=True)
         os.chmod(path, 0o644)
-
-
-def screenshot(display, path):
-    subprocess.run(["import", "-display", display, "-window", "root", path], check=True)
-    return path
-
-
-def crop_rgb(png, x, y, w, h):
-    """Raw RGB bytes of a rectangle of a PNG file."""
-    out = subprocess.run([CONVERT, png, "-crop", f"{w}x{h}+{x}+{y}", "+repage", "-depth", "8",
-                          "rgb:-"], check=True, stdout=subprocess.PIPE).stdout
-    if len(out) != w * h * 3:
-        raise RuntimeError(f"crop of {png} gave {len(out)} bytes")
-    return out
 
 
 class Run:
@@ -351,3 +299,8 @@ def crc64_of(crc64sum_cmd, path, env=None):
                        stdin=subprocess.DEVNULL)
         out.seek(0)
         return int(out.read().split()[0])
+
+
+if __name__ == "__main__":
+    action, path, ca_dir = sys.argv[1:4]
+    getattr(Prefix(path, ca_dir), "create" if action == "create" else "stop")()
