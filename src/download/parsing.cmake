@@ -7,6 +7,7 @@ set(QUORVEL_DOWNLOAD_PARSING
   http_reply.cpp
   http_request.cpp
   number.cpp
+  retry_after.cpp
   timestamp_token.cpp
   url_rules.cpp
   utf8.cpp
