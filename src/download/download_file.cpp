@@ -1,5 +1,6 @@
 #include "download/download_file.h"
 
+#include <ctime>
 #include <vector>
 
 #include "download/buffered_stream.h"
@@ -116,7 +117,11 @@ uint8_t download_percent(uint64_t downloaded, uint64_t total) {
 }
 
 Task<Result<void>> download_file(const Connector& connector, const DownloadRequest& request,
-                                 uint64_t& remote_crc, std::shared_ptr<DownloadStatus> status) {
+                                 uint64_t& remote_crc, std::shared_ptr<DownloadStatus> status,
+                                 ServerSaid* said) {
+  ServerSaid ignored;
+  ServerSaid& heard = said ? *said : ignored;
+  std::string refused;  // a reply refused for its status, read for Retry-After
   auto url = parse_download_url(request.url);
   if (!url) co_return url.take_error();
 
@@ -133,12 +138,17 @@ Task<Result<void>> download_file(const Connector& connector, const DownloadReque
     if (!connection) co_return connection.take_error();
     auto sent = co_await send_request(*connection, format_head_request(url->path, url->host));
     if (!sent) co_return sent;
-    auto reply = co_await read_head_reply(*connection);
-    if (!reply) co_return reply.take_error();
+    auto reply = co_await read_head_reply(*connection, &refused);
+    if (!reply) {
+      heard.retry_after = retry_after_of(refused, std::time(nullptr));
+      co_return reply.take_error();
+    }
     for (const HeaderLine& line : recognised_header_lines(*reply)) {
+      if (line.name == HeaderName::ETag) heard.etag = std::string(line.value);
       auto handled = co_await handle_header(line, request, stored_etag, outcome, remote_crc);
       if (!handled) co_return handled;
     }
+    heard.head_read = true;
     auto closed = co_await connection->close();
     if (!closed) co_return closed;
   }
@@ -164,8 +174,11 @@ Task<Result<void>> download_file(const Connector& connector, const DownloadReque
   auto sent =
       co_await send_request(*connection, format_get_request(url->path, url->host, current_size));
   if (!sent) co_return sent;
-  auto head = co_await read_get_head(*connection);
-  if (!head) co_return head;
+  auto head = co_await read_get_head(*connection, &refused);
+  if (!head) {
+    heard.retry_after = retry_after_of(refused, std::time(nullptr));
+    co_return head;
+  }
 
   std::vector<uint8_t> buffer(READ_BUFFER_BYTES, 0);
   uint64_t downloaded = current_size;

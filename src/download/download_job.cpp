@@ -8,8 +8,8 @@
 #include "download/download_file.h"
 #include "download/download_url.h"
 #include "download/files.h"
-#include "runtime/output.h"
 #include "download/secure_connector.h"
+#include "runtime/output.h"
 
 namespace quorvel {
 
@@ -40,9 +40,26 @@ JobSlot& job_slot() {
   return *slot;
 }
 
-void publish(DownloadStatus& status, Phase phase) {
+void publish(DownloadStatus& status, Phase phase, AttemptOutcome outcome) {
   std::lock_guard lock(status.mutex);
   status.phase = phase;
+  status.outcome = std::move(outcome);
+}
+
+// "localhost:8443" of a URL, for the lines that say which mirror an attempt went to.
+std::string host_of(std::string_view url) {
+  auto split = parse_download_url(url);
+  if (!split) return std::string(url);
+  return std::string(split->host) + ":" + std::to_string(split->port);
+}
+
+// What the attempt's lines add to say where it went and what the server asked: nothing for the
+// download URL of a build without mirrors that was not asked to wait.
+std::string attempt_note(size_t url_index, std::string_view url, const ServerSaid& said) {
+  std::string note;
+  if (said.retry_after) note += " (Retry-After: " + said.retry_after->value + ")";
+  if (url_index != 0) note += " (镜像 / mirror " + host_of(url) + ")";
+  return note;
 }
 
 Task<void> delete_both(DownloadPaths paths) {
@@ -55,8 +72,14 @@ Task<void> delete_both(DownloadPaths paths) {
 }  // namespace
 
 DownloadJobSetup default_download_job_setup() {
-  return {DOWNLOAD_URL, secure_connector(), download_paths, launcher_publishers(),
-          system_signature_inspector()};
+  DownloadJobSetup setup{DOWNLOAD_URL, secure_connector(), download_paths, launcher_publishers(),
+                         system_signature_inspector()};
+  for (std::string_view mirror : mirror_urls()) setup.mirrors.emplace_back(mirror);
+  return setup;
+}
+
+size_t download_url_count() {
+  return 1 + current_setup().mirrors.size();
 }
 
 void set_download_job_setup(DownloadJobSetup setup) {
@@ -64,20 +87,31 @@ void set_download_job_setup(DownloadJobSetup setup) {
   setup_slot().setup = std::move(setup);
 }
 
-Task<void> run_download_job(std::shared_ptr<DownloadStatus> status) {
+Task<void> run_download_job(std::shared_ptr<DownloadStatus> status, size_t url_index) {
   const DownloadJobSetup setup = current_setup();
+  if (url_index > setup.mirrors.size()) url_index = 0;
+  const std::string& url = url_index == 0 ? setup.url : setup.mirrors[url_index - 1];
+  AttemptOutcome outcome;
+  outcome.url_index = url_index;
   auto paths = setup.paths();
   if (!paths) {
     print_line(OutputStream::Err, "下载失败: " + error_text(paths.error()));
-    publish(*status, Phase::Failed);
+    publish(*status, Phase::Failed, std::move(outcome));
     co_return;
   }
-  const DownloadRequest request{setup.url, paths->file, paths->entity_tag};
+  if (url_index != 0) print_line(OutputStream::Out, "从镜像下载 / downloading from mirror: " + url);
+  const DownloadRequest request{url, paths->file, paths->entity_tag};
   uint64_t remote_crc = 0;
-  auto downloaded = co_await download_file(setup.connector, request, remote_crc, status);
+  ServerSaid said;
+  auto downloaded = co_await download_file(setup.connector, request, remote_crc, status, &said);
+  outcome.announced = said.head_read;
+  outcome.announced_crc = remote_crc;
+  outcome.announced_etag = said.etag;
+  if (said.retry_after) outcome.retry_after = said.retry_after->wait;
+  const std::string note = attempt_note(url_index, url, said);
   if (!downloaded) {
-    print_line(OutputStream::Err, "下载失败: " + error_text(downloaded.error()));
-    publish(*status, Phase::Failed);
+    print_line(OutputStream::Err, "下载失败: " + error_text(downloaded.error()) + note);
+    publish(*status, Phase::Failed, std::move(outcome));
     co_return;
   }
   const std::string& path = request.file_path;
@@ -89,25 +123,28 @@ Task<void> run_download_job(std::shared_ptr<DownloadStatus> status) {
         [&] { return launcher_signature_problem(setup.signatures, path, setup.publishers); });
     if (problem) {
       print_line(OutputStream::Err,
-                 "启动器签名检查失败 / launcher signature check failed: " + *problem);
-      publish(*status, Phase::Failed);
+                 "启动器签名检查失败 / launcher signature check failed: " + *problem + note);
+      publish(*status, Phase::Failed, std::move(outcome));
       co_return;
     }
   }
   if (matches) {
     print_line(OutputStream::Out, "下载成功");
-    publish(*status, Phase::Downloaded);
+    // With mirrors, the support log must tell which host the installed launcher came from.
+    if (!setup.mirrors.empty()) print_line(OutputStream::Out, "下载来源 / served by: " + url);
+    publish(*status, Phase::Downloaded, std::move(outcome));
   } else {
-    print_line(OutputStream::Err, "下载文件CRC检查失败: 远端CRC : " + std::to_string(remote_crc));
-    publish(*status, Phase::CrcMismatch);
+    print_line(OutputStream::Err,
+               "下载文件CRC检查失败: 远端CRC : " + std::to_string(remote_crc) + note);
+    publish(*status, Phase::CrcMismatch, std::move(outcome));
   }
 }
 
-void start_download_job(std::shared_ptr<DownloadStatus> status) {
+void start_download_job(std::shared_ptr<DownloadStatus> status, size_t url_index) {
   JobSlot& slot = job_slot();
   std::lock_guard lock(slot.mutex);
   if (slot.job) cancel_task(slot.job);  // returns once the old job's frame is gone
-  slot.job = spawn_task(run_download_job(std::move(status)));
+  slot.job = spawn_task(run_download_job(std::move(status), url_index));
 }
 
 bool verify_file_crc(const std::string& path, uint64_t expected) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "download/download_paths.h"
 #include "download/download_status.h"
@@ -17,11 +18,16 @@
 
 namespace quorvel {
 
-// Cancels the job started last (waiting until it has stopped), then spawns a new one.
-void start_download_job(std::shared_ptr<DownloadStatus> status);
+// Cancels the job started last (waiting until it has stopped), then spawns a new one that downloads
+// from the URL at `url_index` (0: the download URL; 1 and on: the mirrors in order).
+void start_download_job(std::shared_ptr<DownloadStatus> status, size_t url_index = 0);
 
-// Downloads, checks, prints the outcome and publishes Downloaded, CrcMismatch or Failed.
-Task<void> run_download_job(std::shared_ptr<DownloadStatus> status);
+// Downloads, checks, prints the outcome and publishes Downloaded, CrcMismatch or Failed with the
+// attempt's outcome.
+Task<void> run_download_job(std::shared_ptr<DownloadStatus> status, size_t url_index = 0);
+
+// The download URL and its mirrors that jobs take turns on.
+size_t download_url_count();
 
 // True exactly when the file can be read to its end and its CRC-64/XZ equals expected. Reads the
 // whole file into memory; prints nothing.
@@ -32,14 +38,16 @@ bool verify_file_crc(const std::string& path, uint64_t expected);
 void delete_download_files();
 
 // Where jobs download from and to, and whose signature a verified file must carry. The defaults
-// are the built-in URL, the TLS connector, the temporary folder, the publishers the program was
-// built with (none: no signature check) and the system's signature check; tests replace them.
+// are the built-in URL and mirrors, the TLS connector, the temporary folder, the publishers the
+// program was built with (none: no signature check) and the system's signature check; tests replace
+// them.
 struct DownloadJobSetup {
   std::string url;
   Connector connector;
   std::function<Result<DownloadPaths>()> paths;
   std::span<const std::string_view> publishers = {};
   SignatureInspector signatures = {};
+  std::vector<std::string> mirrors = {};  // tried in turn after `url`
 };
 DownloadJobSetup default_download_job_setup();
 void set_download_job_setup(DownloadJobSetup setup);  // for jobs and deletions started afterwards

@@ -14,6 +14,7 @@ StatusTickContext make_status_tick_context(std::shared_ptr<DownloadStatus> statu
                                            const ProgressWindow& window) {
   StatusTickContext context;
   context.status = std::move(status);
+  context.policy = RetryPolicy(download_url_count(), random_jitter());
   StatusTickActions& act = context.actions;
   act.set_progress = [progress = window.progress](int value) {
     std::lock_guard lock(progress->mutex);
@@ -24,8 +25,9 @@ StatusTickContext make_status_tick_context(std::shared_ptr<DownloadStatus> statu
     Sleep(static_cast<DWORD>(duration.count()));
   };
   act.delete_download_files = [] { delete_download_files(); };
-  act.start_download_job = [](std::shared_ptr<DownloadStatus> record) {
-    start_download_job(std::move(record));
+  act.now = [] { return std::chrono::milliseconds(GetTickCount64()); };
+  act.start_download_job = [](std::shared_ptr<DownloadStatus> record, size_t url_index) {
+    start_download_job(std::move(record), url_index);
   };
   act.run_install_step = [] { run_install_step(); };
   act.flush_output = [] { std::fflush(stdout); };

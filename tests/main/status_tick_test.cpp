@@ -41,8 +41,9 @@ class StatusTickTest : public ::testing::Test {
       record("sleep " + std::to_string(d.count()));
     };
     act.delete_download_files = [this] { record("delete"); };
-    act.start_download_job = [this](std::shared_ptr<DownloadStatus> status) {
-      record("start");
+    act.now = [this] { return clock_; };
+    act.start_download_job = [this](std::shared_ptr<DownloadStatus> status, size_t url) {
+      record(url == 0 ? "start" : "start mirror " + std::to_string(url));
       started_with_.push_back(status);
     };
     act.run_install_step = [this] { record("install"); };
@@ -50,10 +51,11 @@ class StatusTickTest : public ::testing::Test {
     act.exit_process = [this](int code) { record("exit " + std::to_string(code)); };
   }
 
-  void set(Phase phase, uint8_t percent) {
+  void set(Phase phase, uint8_t percent, AttemptOutcome outcome = {}) {
     std::lock_guard lock(status_->mutex);
     status_->phase = phase;
     status_->percent = percent;
+    status_->outcome = std::move(outcome);
   }
 
   Snapshot now() {
@@ -81,6 +83,7 @@ class StatusTickTest : public ::testing::Test {
   std::vector<std::string> events_;
   std::vector<Snapshot> states_;
   std::vector<std::shared_ptr<DownloadStatus>> started_with_;
+  std::chrono::milliseconds clock_{1'000'000};
 };
 
 using Events = std::vector<std::string>;
@@ -150,7 +153,7 @@ TEST_F(StatusTickTest, EachFailureReportCausesExactlyOneRestart) {
   int deletions = 0;
   int starts = 0;
   context_.actions.delete_download_files = [&] { ++deletions; };
-  context_.actions.start_download_job = [&](std::shared_ptr<DownloadStatus>) { ++starts; };
+  context_.actions.start_download_job = [&](std::shared_ptr<DownloadStatus>, size_t) { ++starts; };
 
   set(Phase::Failed, 10);
   tick();
@@ -172,7 +175,7 @@ TEST_F(StatusTickTest, AJobThatReportsDuringTheRestartIsNotOverwrittenLater) {
   // A job started by the tick may publish at once; the tick's reset happens before the start, so
   // what the new job writes stays.
   set(Phase::Failed, 0);
-  context_.actions.start_download_job = [this](std::shared_ptr<DownloadStatus> status) {
+  context_.actions.start_download_job = [this](std::shared_ptr<DownloadStatus> status, size_t) {
     std::lock_guard lock(status->mutex);
     status->phase = Phase::Downloading;
     status->percent = 12;
@@ -180,6 +183,52 @@ TEST_F(StatusTickTest, AJobThatReportsDuringTheRestartIsNotOverwrittenLater) {
   tick();
   EXPECT_EQ(now(), (Snapshot{Phase::Downloading, 12}));
   EXPECT_EQ(tick(), Events{"bar 12"});
+}
+
+TEST_F(StatusTickTest, LongerWaitsKeepTicking) {
+  // Each row: the outcome reported, then what the tick does at once, while waiting, and when due.
+  AttemptOutcome overloaded;
+  overloaded.retry_after = std::chrono::seconds(20);
+  AttemptOutcome wrong_header;
+  wrong_header.announced = true;
+  wrong_header.announced_crc = 12345;
+  wrong_header.announced_etag = "\"q-1\"";
+  struct Row {
+    Phase phase;
+    AttemptOutcome outcome;
+    int64_t wait_ms;
+  };
+  const Row rows[] = {{Phase::Failed, overloaded, 20000},
+                      {Phase::CrcMismatch, wrong_header, 0},
+                      {Phase::CrcMismatch, wrong_header, 3000},
+                      {Phase::CrcMismatch, wrong_header, 6000}};
+  for (const Row& row : rows) {
+    set(row.phase, 40, row.outcome);
+    if (row.wait_ms == 0) {
+      EXPECT_EQ(tick(), (Events{"delete", "bar 0", "start"}));
+      continue;
+    }
+    EXPECT_EQ(tick(), (Events{"delete", "bar 0"}));  // no sleep: the window stays live
+    clock_ += std::chrono::milliseconds(row.wait_ms - 1);
+    EXPECT_EQ(tick(), Events{"bar 0"});
+    EXPECT_EQ(now(), (Snapshot{row.phase, 40}));  // no job runs meanwhile
+    clock_ += std::chrono::milliseconds(1);
+    EXPECT_EQ(tick(), (Events{"bar 0", "start"}));
+    EXPECT_EQ(now(), (Snapshot{Phase::Downloading, 0}));
+  }
+}
+
+TEST_F(StatusTickTest, FailuresMoveOnThroughTheMirrorsAndPauseOnceARound) {
+  context_.policy = RetryPolicy(3, [] { return 0.0; });
+  AttemptOutcome outcome;
+  for (size_t url : {0, 1}) {
+    outcome.url_index = url;
+    set(Phase::Failed, 0, outcome);
+    EXPECT_EQ(tick(), (Events{"delete", "bar 0", "start mirror " + std::to_string(url + 1)}));
+  }
+  outcome.url_index = 2;
+  set(Phase::Failed, 0, outcome);
+  EXPECT_EQ(tick(), (Events{"delete", "sleep 3000", "bar 0", "start"}));
 }
 
 TEST_F(StatusTickTest, TheWholeRoadFromDownloadToExit) {
