@@ -16,6 +16,8 @@ Faults:
   get_416           GET answered 416
   range_ignored     a ranged GET answered 200 with the whole file
   wrong_crc         the checksum header is wrong
+  crc_each_head     each HEAD reply announces another wrong checksum
+  head_503=N        HEAD answered 503 with "Retry-After: N"
   no_crc            no checksum header
   no_etag           no ETag header
   bad_utf8          the HEAD reply holds bytes that are not UTF-8
@@ -160,7 +162,10 @@ class FaultServer:
             self.heads += 1
         if self._take("etag_each_head"):
             etag_line = 'ETag: "q-%d"' % self.heads
-        if self._take("head_302"):
+        if self._take("head_503"):
+            lines = ["HTTP/1.1 503 Service Unavailable",
+                     "Retry-After: " + self.fault.partition("=")[2], "Content-Length: 0"]
+        elif self._take("head_302"):
             lines = ["HTTP/1.1 302 Found", "Location: https://elsewhere.invalid/",
                      "Content-Length: 0"]
         elif self._take("head_http10"):
@@ -171,6 +176,9 @@ class FaultServer:
         elif self._take("wrong_crc"):
             lines = self._headers("HTTP/1.1 200 OK", len(self.payload),
                                   [etag_line, "x-oss-hash-crc64ecma: %d" % (self.crc ^ 1)])
+        elif self._take("crc_each_head"):
+            lines = self._headers("HTTP/1.1 200 OK", len(self.payload),
+                                  [etag_line, "x-oss-hash-crc64ecma: %d" % (self.crc ^ self.heads)])
         elif self._take("no_crc"):
             lines = self._headers("HTTP/1.1 200 OK", len(self.payload), [etag_line])
         elif self._take("no_etag"):
