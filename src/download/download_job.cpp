@@ -8,42 +8,12 @@
 #include "download/download_file.h"
 #include "download/download_url.h"
 #include "download/files.h"
-#include "runtime/output.h"
 #include "download/secure_connector.h"
+#include "runtime/output.h"
 
 namespace quorvel {
 
 namespace {
-
-struct SetupSlot {
-  std::mutex mutex;
-  DownloadJobSetup setup = default_download_job_setup();
-};
-
-SetupSlot& setup_slot() {
-  static SetupSlot* slot = new SetupSlot;  // never destroyed: jobs may outlive main's return
-  return *slot;
-}
-
-DownloadJobSetup current_setup() {
-  std::lock_guard lock(setup_slot().mutex);
-  return setup_slot().setup;
-}
-
-struct JobSlot {
-  std::mutex mutex;
-  TaskHandle job;  // the job started last
-};
-
-JobSlot& job_slot() {
-  static JobSlot* slot = new JobSlot;  // a running job is abandoned, not stopped, at process end
-  return *slot;
-}
-
-void publish(DownloadStatus& status, Phase phase) {
-  std::lock_guard lock(status.mutex);
-  status.phase = phase;
-}
 
 Task<void> delete_both(DownloadPaths paths) {
   auto file = co_await run_blocking([&] { return delete_file_at(paths.file); });
@@ -59,17 +29,11 @@ DownloadJobSetup default_download_job_setup() {
           system_signature_inspector()};
 }
 
-void set_download_job_setup(DownloadJobSetup setup) {
-  std::lock_guard lock(setup_slot().mutex);
-  setup_slot().setup = std::move(setup);
-}
-
-Task<void> run_download_job(std::shared_ptr<DownloadStatus> status) {
-  const DownloadJobSetup setup = current_setup();
+Task<void> run_download_job(DownloadJobSetup setup, std::shared_ptr<DownloadStatus> status) {
   auto paths = setup.paths();
   if (!paths) {
     print_line(OutputStream::Err, "下载失败: " + error_text(paths.error()));
-    publish(*status, Phase::Failed);
+    status->publish_phase(Phase::Failed);
     co_return;
   }
   const DownloadRequest request{setup.url, paths->file, paths->entity_tag};
@@ -77,7 +41,7 @@ Task<void> run_download_job(std::shared_ptr<DownloadStatus> status) {
   auto downloaded = co_await download_file(setup.connector, request, remote_crc, status);
   if (!downloaded) {
     print_line(OutputStream::Err, "下载失败: " + error_text(downloaded.error()));
-    publish(*status, Phase::Failed);
+    status->publish_phase(Phase::Failed);
     co_return;
   }
   const std::string& path = request.file_path;
@@ -90,24 +54,28 @@ Task<void> run_download_job(std::shared_ptr<DownloadStatus> status) {
     if (problem) {
       print_line(OutputStream::Err,
                  "启动器签名检查失败 / launcher signature check failed: " + *problem);
-      publish(*status, Phase::Failed);
+      status->publish_phase(Phase::Failed);
       co_return;
     }
   }
   if (matches) {
     print_line(OutputStream::Out, "下载成功");
-    publish(*status, Phase::Downloaded);
+    status->publish_phase(Phase::Downloaded);
   } else {
     print_line(OutputStream::Err, "下载文件CRC检查失败: 远端CRC : " + std::to_string(remote_crc));
-    publish(*status, Phase::CrcMismatch);
+    status->publish_phase(Phase::CrcMismatch);
   }
 }
 
-void start_download_job(std::shared_ptr<DownloadStatus> status) {
-  JobSlot& slot = job_slot();
-  std::lock_guard lock(slot.mutex);
-  if (slot.job) cancel_task(slot.job);  // returns once the old job's frame is gone
-  slot.job = spawn_task(run_download_job(std::move(status)));
+DownloadJobs::~DownloadJobs() {
+  if (job_) job_.detach();
+}
+
+void DownloadJobs::start_download_job(std::shared_ptr<DownloadStatus> status) {
+  std::lock_guard lock(mutex_);
+  if (job_) cancel_task(job_);  // returns once the old job's frame is gone
+  // The job has its own copy of the setup: it may outlive this object.
+  job_ = spawn_task(run_download_job(setup_, std::move(status)));
 }
 
 bool verify_file_crc(const std::string& path, uint64_t expected) {
@@ -131,8 +99,7 @@ bool verify_file_crc(const std::string& path, uint64_t expected) {
   return crc64_xz(std::span(contents).first(used)) == expected;
 }
 
-void delete_download_files() {
-  const DownloadJobSetup setup = current_setup();
+void delete_download_files(const DownloadJobSetup& setup) {
   auto paths = setup.paths();
   if (!paths) {
     const std::string text = error_text(paths.error());

@@ -1,48 +1,28 @@
 #include "main/status_tick.h"
 
 #include <algorithm>
-#include <mutex>
 
 namespace quorvel {
 namespace {
 
-struct StatusCopy {
-  Phase phase;
-  uint8_t percent;
-};
-
-// The record's lock is held only here and in write_status, never across an action.
-StatusCopy read_status(DownloadStatus& status) {
-  std::lock_guard lock(status.mutex);
-  return {status.phase, status.percent};
-}
-
-void write_phase(DownloadStatus& status, Phase phase) {
-  std::lock_guard lock(status.mutex);
-  status.phase = phase;
-}
-
-void reset_status(DownloadStatus& status) {
-  std::lock_guard lock(status.mutex);
-  status.phase = Phase::Downloading;
-  status.percent = 0;
-}
-
-// Starts the download again from empty files. A failed deletion was reported by the deletion itself
-// and does not stop the restart.
-void restart_download(StatusTickContext& context, bool after_failure) {
+// Starts the download again: from empty files, or, when the connection was cut mid-body, from the
+// partial file it left, which the new job resumes when the entity tag is unchanged (the bar then
+// keeps its place). A failed deletion was reported by the deletion itself and does not stop the
+// restart.
+void restart_download(StatusTickContext& context, const StatusSnapshot& now) {
   StatusTickActions& act = context.actions;
-  act.delete_download_files();
-  if (after_failure) act.sleep(RETRY_DELAY);
-  act.set_progress(0);
-  reset_status(*context.status);
+  const bool keep_files = now.outcome.cut_mid_body;
+  if (!keep_files) act.delete_download_files();
+  if (now.phase == Phase::Failed) act.sleep(RETRY_DELAY);
+  if (!keep_files) act.set_progress(0);
+  context.status->reset(keep_files ? now.percent : 0);
   act.start_download_job(context.status);
 }
 
 }  // namespace
 
 void status_tick(StatusTickContext& context) {
-  const StatusCopy now = read_status(*context.status);
+  const StatusSnapshot now = context.status->copy();
   StatusTickActions& act = context.actions;
   switch (now.phase) {
     case Phase::Downloading:
@@ -51,13 +31,11 @@ void status_tick(StatusTickContext& context) {
     case Phase::Downloaded:
       // The full bar stays visible for one tick before the install freezes the window.
       act.set_progress(100);
-      write_phase(*context.status, Phase::Installing);
+      context.status->publish_phase(Phase::Installing);
       break;
     case Phase::CrcMismatch:
-      restart_download(context, false);
-      break;
     case Phase::Failed:
-      restart_download(context, true);
+      restart_download(context, now);
       break;
     case Phase::Installing:
       // Whatever the install and launch did, the run is over.

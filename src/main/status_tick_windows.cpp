@@ -5,13 +5,13 @@
 #include <cstdio>
 #include <mutex>
 
-#include "download/download_job.h"
 #include "main/install_step.h"
 
 namespace quorvel {
 
 StatusTickContext make_status_tick_context(std::shared_ptr<DownloadStatus> status,
-                                           const ProgressWindow& window) {
+                                           const ProgressWindow& window,
+                                           std::shared_ptr<DownloadJobs> jobs) {
   StatusTickContext context;
   context.status = std::move(status);
   StatusTickActions& act = context.actions;
@@ -23,9 +23,9 @@ StatusTickContext make_status_tick_context(std::shared_ptr<DownloadStatus> statu
   act.sleep = [](std::chrono::milliseconds duration) {
     Sleep(static_cast<DWORD>(duration.count()));
   };
-  act.delete_download_files = [] { delete_download_files(); };
-  act.start_download_job = [](std::shared_ptr<DownloadStatus> record) {
-    start_download_job(std::move(record));
+  act.delete_download_files = [jobs] { jobs->delete_download_files(); };
+  act.start_download_job = [jobs](std::shared_ptr<DownloadStatus> record) {
+    jobs->start_download_job(std::move(record));
   };
   act.run_install_step = [] { run_install_step(); };
   act.flush_output = [] { std::fflush(stdout); };
