@@ -187,11 +187,7 @@ Task<Result<void>> download_file(const Connector& connector, const DownloadReque
     auto read = co_await connection->read(buffer);
     const size_t n = read ? *read : 0;
     downloaded += n;
-    {
-      std::lock_guard lock(status->mutex);
-      status->phase = Phase::Downloading;
-      status->percent = download_percent(downloaded, outcome.total_length);
-    }
+    status->publish_percent(download_percent(downloaded, outcome.total_length));
     if (n == 0) break;
     // Written here rather than on the blocking pool: an 8 KiB write into the file cache returns
     // in microseconds (and a write that extends a file is synchronous on Windows even when issued

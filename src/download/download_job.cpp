@@ -15,35 +15,11 @@ namespace quorvel {
 
 namespace {
 
-struct SetupSlot {
-  std::mutex mutex;
-  DownloadJobSetup setup = default_download_job_setup();
-};
-
-SetupSlot& setup_slot() {
-  static SetupSlot* slot = new SetupSlot;  // never destroyed: jobs may outlive main's return
-  return *slot;
-}
-
-DownloadJobSetup current_setup() {
-  std::lock_guard lock(setup_slot().mutex);
-  return setup_slot().setup;
-}
-
-struct JobSlot {
-  std::mutex mutex;
-  TaskHandle job;  // the job started last
-};
-
-JobSlot& job_slot() {
-  static JobSlot* slot = new JobSlot;  // a running job is abandoned, not stopped, at process end
-  return *slot;
-}
-
-void publish(DownloadStatus& status, Phase phase, AttemptOutcome outcome) {
-  std::lock_guard lock(status.mutex);
-  status.phase = phase;
-  status.outcome = std::move(outcome);
+Task<void> delete_both(DownloadPaths paths) {
+  auto file = co_await run_blocking([&] { return delete_file_at(paths.file); });
+  if (!file) print_line(OutputStream::Err, "删除文件失败: " + error_text(file.error()));
+  auto tag = co_await run_blocking([&] { return delete_file_at(paths.entity_tag); });
+  if (!tag) print_line(OutputStream::Err, "删除ETag文件失败: " + error_text(tag.error()));
 }
 
 // "localhost:8443" of a URL, for the lines that say which mirror an attempt went to.
@@ -54,19 +30,12 @@ std::string host_of(std::string_view url) {
 }
 
 // What the attempt's lines add to say where it went and what the server asked: nothing for the
-// download URL of a build without mirrors that was not asked to wait.
+// download URL when the server did not ask to wait.
 std::string attempt_note(size_t url_index, std::string_view url, const ServerSaid& said) {
   std::string note;
   if (said.retry_after) note += " (Retry-After: " + said.retry_after->value + ")";
   if (url_index != 0) note += " (镜像 / mirror " + host_of(url) + ")";
   return note;
-}
-
-Task<void> delete_both(DownloadPaths paths) {
-  auto file = co_await run_blocking([&] { return delete_file_at(paths.file); });
-  if (!file) print_line(OutputStream::Err, "删除文件失败: " + error_text(file.error()));
-  auto tag = co_await run_blocking([&] { return delete_file_at(paths.entity_tag); });
-  if (!tag) print_line(OutputStream::Err, "删除ETag文件失败: " + error_text(tag.error()));
 }
 
 }  // namespace
@@ -78,17 +47,8 @@ DownloadJobSetup default_download_job_setup() {
   return setup;
 }
 
-size_t download_url_count() {
-  return 1 + current_setup().mirrors.size();
-}
-
-void set_download_job_setup(DownloadJobSetup setup) {
-  std::lock_guard lock(setup_slot().mutex);
-  setup_slot().setup = std::move(setup);
-}
-
-Task<void> run_download_job(std::shared_ptr<DownloadStatus> status, size_t url_index) {
-  const DownloadJobSetup setup = current_setup();
+Task<void> run_download_job(DownloadJobSetup setup, std::shared_ptr<DownloadStatus> status,
+                            size_t url_index) {
   if (url_index > setup.mirrors.size()) url_index = 0;
   const std::string& url = url_index == 0 ? setup.url : setup.mirrors[url_index - 1];
   AttemptOutcome outcome;
@@ -96,7 +56,7 @@ Task<void> run_download_job(std::shared_ptr<DownloadStatus> status, size_t url_i
   auto paths = setup.paths();
   if (!paths) {
     print_line(OutputStream::Err, "下载失败: " + error_text(paths.error()));
-    publish(*status, Phase::Failed, std::move(outcome));
+    status->publish_phase(Phase::Failed, std::move(outcome));
     co_return;
   }
   if (url_index != 0) print_line(OutputStream::Out, "从镜像下载 / downloading from mirror: " + url);
@@ -111,7 +71,7 @@ Task<void> run_download_job(std::shared_ptr<DownloadStatus> status, size_t url_i
   const std::string note = attempt_note(url_index, url, said);
   if (!downloaded) {
     print_line(OutputStream::Err, "下载失败: " + error_text(downloaded.error()) + note);
-    publish(*status, Phase::Failed, std::move(outcome));
+    status->publish_phase(Phase::Failed, std::move(outcome));
     co_return;
   }
   const std::string& path = request.file_path;
@@ -124,7 +84,7 @@ Task<void> run_download_job(std::shared_ptr<DownloadStatus> status, size_t url_i
     if (problem) {
       print_line(OutputStream::Err,
                  "启动器签名检查失败 / launcher signature check failed: " + *problem + note);
-      publish(*status, Phase::Failed, std::move(outcome));
+      status->publish_phase(Phase::Failed, std::move(outcome));
       co_return;
     }
   }
@@ -132,19 +92,23 @@ Task<void> run_download_job(std::shared_ptr<DownloadStatus> status, size_t url_i
     print_line(OutputStream::Out, "下载成功");
     // With mirrors, the support log must tell which host the installed launcher came from.
     if (!setup.mirrors.empty()) print_line(OutputStream::Out, "下载来源 / served by: " + url);
-    publish(*status, Phase::Downloaded, std::move(outcome));
+    status->publish_phase(Phase::Downloaded, std::move(outcome));
   } else {
     print_line(OutputStream::Err,
                "下载文件CRC检查失败: 远端CRC : " + std::to_string(remote_crc) + note);
-    publish(*status, Phase::CrcMismatch, std::move(outcome));
+    status->publish_phase(Phase::CrcMismatch, std::move(outcome));
   }
 }
 
-void start_download_job(std::shared_ptr<DownloadStatus> status, size_t url_index) {
-  JobSlot& slot = job_slot();
-  std::lock_guard lock(slot.mutex);
-  if (slot.job) cancel_task(slot.job);  // returns once the old job's frame is gone
-  slot.job = spawn_task(run_download_job(std::move(status), url_index));
+DownloadJobs::~DownloadJobs() {
+  if (job_) job_.detach();
+}
+
+void DownloadJobs::start_download_job(std::shared_ptr<DownloadStatus> status, size_t url_index) {
+  std::lock_guard lock(mutex_);
+  if (job_) cancel_task(job_);  // returns once the old job's frame is gone
+  // The job has its own copy of the setup: it may outlive this object.
+  job_ = spawn_task(run_download_job(setup_, std::move(status), url_index));
 }
 
 bool verify_file_crc(const std::string& path, uint64_t expected) {
@@ -168,8 +132,7 @@ bool verify_file_crc(const std::string& path, uint64_t expected) {
   return crc64_xz(std::span(contents).first(used)) == expected;
 }
 
-void delete_download_files() {
-  const DownloadJobSetup setup = current_setup();
+void delete_download_files(const DownloadJobSetup& setup) {
   auto paths = setup.paths();
   if (!paths) {
     const std::string text = error_text(paths.error());

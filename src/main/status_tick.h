@@ -32,6 +32,8 @@ struct StatusTickActions {
 struct PendingAttempt {
   std::chrono::milliseconds due;  // on the actions' clock
   size_t url_index = 0;
+  bool keep_files = false;  // a resume: the bar keeps `percent`
+  uint8_t percent = 0;
 };
 
 struct StatusTickContext {

@@ -93,8 +93,8 @@ TEST_F(DownloadFileTest, FirstRun) {
   EXPECT_EQ(bin(), data);
   EXPECT_EQ(tag(), "\"65a1-3e8\"");
   EXPECT_EQ(remote_crc, crc_of(data));
-  EXPECT_EQ(status->phase, Phase::Downloading);
-  EXPECT_EQ(status->percent, 100);
+  EXPECT_EQ(status->copy().phase, Phase::Downloading);
+  EXPECT_EQ(status->copy().percent, 100);
 }
 
 TEST_F(DownloadFileTest, ResumesAt400WithSameTag) {
@@ -103,13 +103,10 @@ TEST_F(DownloadFileTest, ResumesAt400WithSameTag) {
   server.add(FakeReply{head_reply("Content-Length: 1000\r\nx-oss-hash-crc64ecma: " + crc_text +
                                   "\r\nETag: \"65a1-3e8\"\r\n")});
   server.add(get_reply("HTTP/1.1 206 Partial Content", data.substr(400), 100));
-  status->percent = 255;  // marks "not yet published"
-  std::vector<int> seen;  // the percent as each read of the GET connection begins
+  status->publish_percent(255);  // marks "not yet published"
+  std::vector<int> seen;         // the percent as each read of the GET connection begins
   server.on_read([&](size_t connection) {
-    if (connection == 1) {
-      std::lock_guard lock(status->mutex);
-      seen.push_back(status->percent);
-    }
+    if (connection == 1) seen.push_back(status->copy().percent);
   });
   auto result = run();
   ASSERT_TRUE(result.ok()) << error_text(result.error());
@@ -126,7 +123,7 @@ TEST_F(DownloadFileTest, ResumesAt400WithSameTag) {
   ASSERT_NE(first, seen.end());
   EXPECT_GE(*first, 40);
   EXPECT_TRUE(std::is_sorted(first, seen.end()));
-  EXPECT_EQ(status->percent, 100);
+  EXPECT_EQ(status->copy().percent, 100);
 }
 
 TEST_F(DownloadFileTest, CompleteFileSendsNoGet) {
@@ -141,8 +138,8 @@ TEST_F(DownloadFileTest, CompleteFileSendsNoGet) {
            "当前文件大小: 1000 字节", "文件已下载完成，无需继续下载。"}));
   EXPECT_EQ(server.connections(), 1u);
   EXPECT_EQ(bin(), data);
-  EXPECT_EQ(remote_crc, 0u);      // no checksum header
-  EXPECT_EQ(status->percent, 0);  // nothing published
+  EXPECT_EQ(remote_crc, 0u);             // no checksum header
+  EXPECT_EQ(status->copy().percent, 0);  // nothing published
 }
 
 TEST_F(DownloadFileTest, SameTagButFileDeletedStartsEmpty) {
@@ -221,17 +218,14 @@ TEST_F(DownloadFileTest, PercentNeverExceeds100) {
   server.add(get_reply("HTTP/1.1 200 OK", body, 250));
   std::vector<int> seen;
   server.on_read([&](size_t connection) {
-    if (connection == 1) {
-      std::lock_guard lock(status->mutex);
-      seen.push_back(status->percent);
-    }
+    if (connection == 1) seen.push_back(status->copy().percent);
   });
   ASSERT_TRUE(run().ok());
   EXPECT_EQ(bin(), body);
   ASSERT_FALSE(seen.empty());
   for (int p : seen) EXPECT_LE(p, 100);
   EXPECT_EQ(seen.back(), 100);
-  EXPECT_EQ(status->percent, 100);
+  EXPECT_EQ(status->copy().percent, 100);
 }
 
 TEST_F(DownloadFileTest, UnknownLengthPublishesZero) {
@@ -239,15 +233,12 @@ TEST_F(DownloadFileTest, UnknownLengthPublishesZero) {
   server.add(get_reply("HTTP/1.1 200 OK", data, 100));
   std::vector<int> seen;
   server.on_read([&](size_t connection) {
-    if (connection == 1) {
-      std::lock_guard lock(status->mutex);
-      seen.push_back(status->percent);
-    }
+    if (connection == 1) seen.push_back(status->copy().percent);
   });
-  status->percent = 77;
+  status->publish_percent(77);
   ASSERT_TRUE(run().ok());
   EXPECT_EQ(bin(), data);
-  EXPECT_EQ(status->percent, 0);
+  EXPECT_EQ(status->copy().percent, 0);
   // Until the first body read the old value stands; from then on every read has published 0.
   const auto first_zero = std::find(seen.begin(), seen.end(), 0);
   EXPECT_TRUE(std::all_of(seen.begin(), first_zero, [](int p) { return p == 77; }));
@@ -270,7 +261,7 @@ TEST_F(DownloadFileTest, ConnectionResetMidBodyEndsQuietly) {
   EXPECT_EQ(captured.on(OutputStream::Out).back(), "下载完成！");
   EXPECT_TRUE(server.closed(1));
   EXPECT_EQ(bin(), data.substr(0, 300));
-  EXPECT_EQ(status->percent, 30);
+  EXPECT_EQ(status->copy().percent, 30);
 }
 
 TEST_F(DownloadFileTest, FailedCloseAfterResetIsReportedWithoutDone) {
@@ -334,7 +325,7 @@ TEST_F(DownloadFileTest, DuplicatedHeadersActedOnTwiceInOrder) {
            "响应头中的 Content-Length: 1000 字节", "ETag 不匹配，重新下载文件", "新的 ETag: \"b\"",
            "当前文件大小: 0 字节", "下载完成！"}));
   EXPECT_EQ(tag(), "\"b\"");
-  EXPECT_EQ(status->percent, 100);
+  EXPECT_EQ(status->copy().percent, 100);
 }
 
 TEST_F(DownloadFileTest, OverflowingNumberStopsAtItsLine) {
@@ -417,7 +408,7 @@ TEST_F(DownloadFileTest, GetHeadCutOffByEndOfStreamGivesEmptyBody) {
   ASSERT_TRUE(run().ok());
   EXPECT_EQ(captured.on(OutputStream::Out).back(), "下载完成！");
   EXPECT_EQ(bin(), "");
-  EXPECT_EQ(status->percent, 0);
+  EXPECT_EQ(status->copy().percent, 0);
 }
 
 TEST_F(DownloadFileTest, BareLineFeedDoesNotEndTheGetHead) {
