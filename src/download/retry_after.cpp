@@ -4,6 +4,8 @@
 #include <array>
 #include <cctype>
 
+#include "download/civil_date.h"
+
 namespace quorvel {
 
 namespace {
@@ -81,16 +83,6 @@ std::optional<Clock> time_of_day(std::string_view& text) {
   auto s = digits(text, 2);
   if (!s || *h > 23 || *m > 59 || *s > 60) return std::nullopt;  // 60: a leap second
   return Clock{*h, *m, *s};
-}
-
-// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
-int64_t days_from_civil(int64_t y, int m, int d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
 }
 
 bool is_leap(int y) {
