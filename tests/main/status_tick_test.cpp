@@ -199,19 +199,6 @@ TEST_F(StatusTickTest, LongerWaitsKeepTicking) {
   }
 }
 
-TEST_F(StatusTickTest, FailuresMoveOnThroughTheMirrorsAndPauseOnceARound) {
-  context_.policy = RetryPolicy(3, [] { return 0.0; });
-  AttemptOutcome outcome;
-  for (size_t url : {0, 1}) {
-    outcome.url_index = url;
-    set(Phase::Failed, 0, outcome);
-    EXPECT_EQ(tick(), (Events{"delete", "bar 0", "start mirror " + std::to_string(url + 1)}));
-  }
-  outcome.url_index = 2;
-  set(Phase::Failed, 0, outcome);
-  EXPECT_EQ(tick(), (Events{"delete", "sleep 3000", "bar 0", "start"}));
-}
-
 TEST_F(StatusTickTest, TheWholeRoadFromDownloadToExit) {
   std::vector<std::string> all;
   auto run = [&] {
