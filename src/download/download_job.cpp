@@ -38,10 +38,11 @@ Task<void> run_download_job(DownloadJobSetup setup, std::shared_ptr<DownloadStat
   }
   const DownloadRequest request{setup.url, paths->file, paths->entity_tag};
   uint64_t remote_crc = 0;
-  auto downloaded = co_await download_file(setup.connector, request, remote_crc, status);
+  AttemptOutcome attempt;
+  auto downloaded = co_await download_file(setup.connector, request, remote_crc, attempt, status);
   if (!downloaded) {
     print_line(OutputStream::Err, "下载失败: " + error_text(downloaded.error()));
-    status->publish_phase(Phase::Failed);
+    status->publish_phase(Phase::Failed, attempt);
     co_return;
   }
   const std::string& path = request.file_path;
