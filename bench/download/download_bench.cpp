@@ -63,7 +63,8 @@ int main(int argc, char** argv) {
   const Connector connector = secure_connector();
   const double cpu_before = cpu_seconds();
   const auto start = std::chrono::steady_clock::now();
-  auto result = block_on(download_file(connector, request, remote_crc, status));
+  AttemptOutcome attempt;
+  auto result = block_on(download_file(connector, request, remote_crc, attempt, status));
   const double wall =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const double cpu = cpu_seconds() - cpu_before;

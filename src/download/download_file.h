@@ -5,12 +5,10 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 
 #include "download/download_status.h"
-#include "download/retry_after.h"
 #include "net/byte_stream.h"
 #include "runtime/error.h"
 #include "runtime/task.h"
@@ -23,19 +21,14 @@ struct DownloadRequest {
   std::string entity_tag_path;  // UTF-8
 };
 
-// What the server said in one attempt besides the file: for the window side's choice of when and
-// where to try again.
-struct ServerSaid {
-  bool head_read = false;                 // a HEAD reply was accepted and its headers handled
-  std::optional<std::string> etag;        // its ETag value; none without an ETag line
-  std::optional<RetryAfter> retry_after;  // a 429 or 503 reply asked to be asked again later
-};
-
 // Stores the HEAD reply's x-oss-hash-crc64ecma value into remote_crc (left alone when absent).
-// Prints its progress lines on standard output.
+// Prints its progress lines on standard output. A body that ends before the length the HEAD reply
+// announced fails with both counts and sets attempt.cut_mid_body: the file keeps what arrived and
+// the entity-tag file its tag, for the next attempt to resume. What the HEAD reply announced, and a
+// refusing server's Retry-After, go to `attempt` too.
 Task<Result<void>> download_file(const Connector& connector, const DownloadRequest& request,
-                                 uint64_t& remote_crc, std::shared_ptr<DownloadStatus> status,
-                                 ServerSaid* said = nullptr);
+                                 uint64_t& remote_crc, AttemptOutcome& attempt,
+                                 std::shared_ptr<DownloadStatus> status);
 
 // The percentage shown for downloaded bytes out of total: capped at 100, and 0 while the total is
 // unknown (the job's final phase tells the rest).

@@ -31,9 +31,9 @@ std::string host_of(std::string_view url) {
 
 // What the attempt's lines add to say where it went and what the server asked: nothing for the
 // download URL when the server did not ask to wait.
-std::string attempt_note(size_t url_index, std::string_view url, const ServerSaid& said) {
+std::string attempt_note(size_t url_index, std::string_view url, const AttemptOutcome& outcome) {
   std::string note;
-  if (said.retry_after) note += " (Retry-After: " + said.retry_after->value + ")";
+  if (outcome.retry_after) note += " (Retry-After: " + outcome.retry_after->value + ")";
   if (url_index != 0) note += " (镜像 / mirror " + host_of(url) + ")";
   return note;
 }
@@ -62,13 +62,8 @@ Task<void> run_download_job(DownloadJobSetup setup, std::shared_ptr<DownloadStat
   if (url_index != 0) print_line(OutputStream::Out, "从镜像下载 / downloading from mirror: " + url);
   const DownloadRequest request{url, paths->file, paths->entity_tag};
   uint64_t remote_crc = 0;
-  ServerSaid said;
-  auto downloaded = co_await download_file(setup.connector, request, remote_crc, status, &said);
-  outcome.announced = said.head_read;
-  outcome.announced_crc = remote_crc;
-  outcome.announced_etag = said.etag;
-  if (said.retry_after) outcome.retry_after = said.retry_after->wait;
-  const std::string note = attempt_note(url_index, url, said);
+  auto downloaded = co_await download_file(setup.connector, request, remote_crc, outcome, status);
+  const std::string note = attempt_note(url_index, url, outcome);
   if (!downloaded) {
     print_line(OutputStream::Err, "下载失败: " + error_text(downloaded.error()) + note);
     status->publish_phase(Phase::Failed, std::move(outcome));

@@ -3,12 +3,13 @@
 // can hold it across anything else.
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
+
+#include "download/retry_after.h"
 
 namespace quorvel {
 
@@ -29,8 +30,8 @@ struct AttemptOutcome {
   size_t url_index = 0;    // 0: the download URL; else the mirror before it in the list
   bool announced = false;  // a HEAD reply was handled: the two values below are its
   uint64_t announced_crc = 0;
-  std::optional<std::string> announced_etag;        // none: the reply had no ETag line
-  std::optional<std::chrono::seconds> retry_after;  // a 429 or 503 asked to wait this long
+  std::optional<std::string> announced_etag;  // none: the reply had no ETag line
+  std::optional<RetryAfter> retry_after;      // a 429 or 503 asked to be asked again later
 
   friend bool operator==(const AttemptOutcome&, const AttemptOutcome&) = default;
 };

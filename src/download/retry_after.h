@@ -33,6 +33,8 @@ struct RetryAfter {
   int status = 0;
   std::string value;
   std::chrono::seconds wait{0};
+
+  friend bool operator==(const RetryAfter&, const RetryAfter&) = default;
 };
 
 // From a reply's head (status line and header lines, each ended by a line feed): present when the

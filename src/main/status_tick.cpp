@@ -45,7 +45,7 @@ void restart_download(StatusTickContext& context, const StatusSnapshot& now) {
   report.announced = now.outcome.announced;
   report.announced_crc = now.outcome.announced_crc;
   report.announced_etag = now.outcome.announced_etag;
-  report.retry_after = now.outcome.retry_after;
+  if (now.outcome.retry_after) report.retry_after = now.outcome.retry_after->wait;
   report.cut_mid_body = now.outcome.cut_mid_body;
   const NextAttempt next = context.policy.after(report);
   if (!next.keep_files) act.delete_download_files();

@@ -169,7 +169,7 @@ TEST_F(StatusTickTest, AJobThatReportsDuringTheRestartIsNotOverwrittenLater) {
 TEST_F(StatusTickTest, LongerWaitsKeepTicking) {
   // Each row: the outcome reported, then what the tick does at once, while waiting, and when due.
   AttemptOutcome overloaded;
-  overloaded.retry_after = std::chrono::seconds(20);
+  overloaded.retry_after = RetryAfter{503, "20", std::chrono::seconds(20)};
   AttemptOutcome wrong_header;
   wrong_header.announced = true;
   wrong_header.announced_crc = 12345;
