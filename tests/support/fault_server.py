@@ -18,7 +18,6 @@ Faults:
   get_416           GET answered 416
   range_ignored     a ranged GET answered 200 with the whole file
   wrong_crc         the checksum header is wrong
-  crc_each_head     each HEAD reply announces another wrong checksum
   head_503=N        HEAD answered 503 with "Retry-After: N"
   no_crc            no checksum header
   no_etag           no ETag header
@@ -179,9 +178,6 @@ class FaultServer:
         elif self._take("wrong_crc"):
             lines = self._headers("HTTP/1.1 200 OK", len(self.payload),
                                   [etag_line, "x-oss-hash-crc64ecma: %d" % (self.crc ^ 1)])
-        elif self._take("crc_each_head"):
-            lines = self._headers("HTTP/1.1 200 OK", len(self.payload),
-                                  [etag_line, "x-oss-hash-crc64ecma: %d" % (self.crc ^ self.heads)])
         elif self._take("no_crc"):
             lines = self._headers("HTTP/1.1 200 OK", len(self.payload), [etag_line])
         elif self._take("no_etag"):
