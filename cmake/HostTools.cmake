@@ -36,14 +36,19 @@ function(quorvel_host_tool name source)
   endif()
 endfunction()
 
-# Stops the configuration when the download URL is one the program would reject or could not use,
-# saying what is wrong: checked with the rules quorvel-check applies too.
+# quorvel_check_download_url(URL [SETTING]): stops the configuration when URL is one the program
+# would reject or could not use, saying what is wrong: checked with the rules quorvel-check applies
+# too. SETTING names the option the URL came from (default QUORVEL_DOWNLOAD_URL).
 function(quorvel_check_download_url url)
+  set(setting QUORVEL_DOWNLOAD_URL)
+  if(ARGC GREATER 1)
+    set(setting "${ARGV1} entry")
+  endif()
   quorvel_host_tool(check_url check_url.cpp)
   execute_process(COMMAND ${CMAKE_BINARY_DIR}/host-tools/check_url "${url}"
     RESULT_VARIABLE rc OUTPUT_VARIABLE why OUTPUT_STRIP_TRAILING_WHITESPACE)
   if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "QUORVEL_DOWNLOAD_URL \"${url}\" cannot be used: ${why}.\n"
+    message(FATAL_ERROR "${setting} \"${url}\" cannot be used: ${why}.\n"
       "Give the launcher's full address, for example "
       "-DQUORVEL_DOWNLOAD_URL=https://downloads.example.com/Download/Micro/QuorvelLauncher.exe")
   endif()

@@ -1,10 +1,10 @@
 # The names the downloaded launcher may be signed by (QUORVEL_LAUNCHER_PUBLISHERS), checked while the
 # build is configured and compiled into the program as a table.
+include(${CMAKE_CURRENT_LIST_DIR}/StringTable.cmake)
 
 # quorvel_publishers_source(OUT NAME...): writes the table of NAMEs to the C++ file OUT; stops the
 # configuration when a name could never match a certificate's subject name.
 function(quorvel_publishers_source out)
-  set(entries "")
   foreach(name IN LISTS ARGN)
     string(STRIP "${name}" stripped)
     if(NOT stripped STREQUAL name OR name STREQUAL "")
@@ -16,20 +16,8 @@ function(quorvel_publishers_source out)
     if(name MATCHES "[\n\r\t]")
       message(FATAL_ERROR "QUORVEL_LAUNCHER_PUBLISHERS entry \"${name}\" holds a control character")
     endif()
-    string(REPLACE "\\" "\\\\" escaped "${name}")
-    string(REPLACE "\"" "\\\"" escaped "${escaped}")
-    string(APPEND entries "    \"${escaped}\",\n")
   endforeach()
-  if(entries STREQUAL "")
-    set(body "  return {};  // no check: the launcher is installed once its checksum matches\n")
-  else()
-    set(body "  static constexpr std::string_view NAMES[] = {\n${entries}  };\n  return NAMES;\n")
-  endif()
-  file(CONFIGURE OUTPUT ${out} CONTENT
-"// Generated from QUORVEL_LAUNCHER_PUBLISHERS when the build is configured.
-#include \"download/launcher_signature.h\"
-
-std::span<const std::string_view> quorvel::launcher_publishers() {
-@body@}
-" @ONLY)
+  quorvel_string_table_source(${out} QUORVEL_LAUNCHER_PUBLISHERS download/launcher_signature.h
+    quorvel::launcher_publishers
+    "no check: the launcher is installed once its checksum matches" ${ARGN})
 endfunction()

@@ -3,12 +3,18 @@
 #
 #   bash scripts/release.sh --url https://downloads.example.com/Download/Micro/QuorvelLauncher.exe \
 #       [--version 1.4.2] [--sign-pfx cert.pfx --sign-pass-file pass.txt [--timestamp-url URL]]
-#       [--verify-ca ca.pem] [--launcher-publisher NAME]... [--banner banner.png] [--icon app.ico]
+#       [--verify-ca ca.pem] [--launcher-publisher NAME]... [--mirror-url URL]...
+#       [--banner banner.png] [--icon app.ico]
 #       [--build-dir DIR] [--dist DIR] [-DQUORVEL_COMPANY_NAME=... ...]
 #
 # --launcher-publisher NAME (repeatable): the program installs only a launcher whose Authenticode
 # signature chains to a root players' Windows trusts and whose signer's common name is one of the
 # NAMEs (QUORVEL_LAUNCHER_PUBLISHERS); without it, any launcher with the announced checksum.
+#
+# --mirror-url URL (repeatable): another host serving the same file with the same checksum header
+# (QUORVEL_MIRROR_URLS). The program always asks --url first; after a failed attempt it asks the
+# next mirror, in the order given, and comes back to --url after the last. quorvel-check with the
+# same --mirror-url options tells whether every host serves the same file.
 #
 # --banner and --icon brand the program with the publisher's own window picture and icon (default:
 # the placeholders in resources/); both are checked before anything is built (README, "Your banner
@@ -38,6 +44,7 @@ dist=$source_dir/dist
 defines=()
 artwork=()
 publishers=()
+mirrors=()
 
 fail() {
   echo "release.sh: $*" >&2
@@ -66,6 +73,12 @@ while [ $# -gt 0 ]; do
         "" | *";"*) fail "--launcher-publisher '$2': give the signer's common name (not empty, no ';')" ;;
       esac
       publishers+=("$2"); shift 2 ;;
+    --mirror-url)
+      need_value "$1" $#
+      case $2 in
+        "" | *";"*) fail "--mirror-url '$2': give the mirror's full https:// address (no ';')" ;;
+      esac
+      mirrors+=("$2"); shift 2 ;;
     -D?*) defines+=("$1"); shift ;;
     -h | --help) sed -n '2,/^set -e/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
     *) fail "unknown argument '$1' (see --help)" ;;
@@ -102,7 +115,8 @@ export CCACHE_BASEDIR=
 # --fresh: options left in the cache by an earlier release never carry over into this one.
 cmake --preset release -B "$build_dir" --fresh -DQUORVEL_DOWNLOAD_URL="$url" \
   -DQUORVEL_VERSION="$version" "${artwork[@]}" \
-  -DQUORVEL_LAUNCHER_PUBLISHERS="$(IFS=';'; echo "${publishers[*]}")" "${defines[@]}" >/dev/null
+  -DQUORVEL_LAUNCHER_PUBLISHERS="$(IFS=';'; echo "${publishers[*]}")" \
+  -DQUORVEL_MIRROR_URLS="$(IFS=';'; echo "${mirrors[*]}")" "${defines[@]}" >/dev/null
 # The build's progress goes to standard error; standard output is the list of what was made.
 cmake --build "$build_dir" --target QuorvelSetup -j "$(nproc)" >&2
 
@@ -147,6 +161,11 @@ echo "  $dist/QuorvelSetup.exe.debug  $(size "$dist/QuorvelSetup.exe.debug") byt
 echo "  $dist/QuorvelSetup.exe.crc64  CRC-64/XZ $(cat "$dist/QuorvelSetup.exe.crc64")"
 echo "  $dist/SHA256SUMS"
 sed 's/^/    /' "$dist/SHA256SUMS"
+if [ ${#mirrors[@]} -gt 0 ]; then
+  printf '  mirrors, in turn after %s:' "$url"
+  printf ' %s' "${mirrors[@]}"
+  echo
+fi
 if [ ${#publishers[@]} -gt 0 ]; then
   printf '  installs only a launcher signed by:'
   printf ' "%s"' "${publishers[@]}"

@@ -63,7 +63,8 @@ int main(int argc, char** argv) {
   const Connector connector = secure_connector();
   const double cpu_before = cpu_seconds();
   const auto start = std::chrono::steady_clock::now();
-  auto result = block_on(download_file(connector, request, remote_crc, status));
+  AttemptOutcome attempt;
+  auto result = block_on(download_file(connector, request, remote_crc, attempt, status));
   const double wall =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const double cpu = cpu_seconds() - cpu_before;
@@ -86,7 +87,7 @@ int main(int argc, char** argv) {
   const size_t peak_after = peak_working_set();
 
   std::printf("download_file: %.1f MiB in %.2f s: %.1f MB/s, %.4f CPU s/MiB (percent %d)\n", mib,
-              wall, bytes / wall / 1e6, cpu / mib, status->percent);
+              wall, bytes / wall / 1e6, cpu / mib, status->copy().percent);
   std::printf(
       "verify:        %s in %.2f s (%.4f CPU s/MiB), peak working set %.1f MiB "
       "(%.1f MiB before the check)\n",

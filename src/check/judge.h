@@ -54,6 +54,16 @@ Findings judge_resume(uint64_t start, const GetSeen& seen, bool same_bytes,
 // A ranged GET from the end of the file.
 Findings judge_resume_past_end(uint64_t start, const GetSeen& seen);
 
+// One mirror of a release, and what its HEAD reply announced (none when it could not be checked).
+struct HostAnnounced {
+  std::string url;
+  std::optional<Announced> announced;
+};
+
+// The mirrors against the download URL: the same length and checksum (one file), and the same
+// rules for entity tags.
+Findings judge_release_hosts(const Announced& primary, std::span<const HostAnnounced> mirrors);
+
 // Whether the whole GET brought a body the resume checks can be judged against.
 bool body_is_whole(const GetSeen& seen, const Announced& announced);
 

@@ -29,6 +29,9 @@ class Run {
     endpoint_.ca_file = options.ca_file;
   }
 
+  // What the HEAD step announced, once the run has come that far.
+  const std::optional<Announced>& announced() const { return announced_; }
+
   int run(std::string& fatal) {
     const TlsSeen tls = survey_tls(endpoint_, deadline_);
     if (tls.connect_error) {
@@ -44,6 +47,7 @@ class Run {
     }
     const Requests requests{endpoint_, url_, *profile, deadline_};
     const Announced announced = check_heads(requests);
+    announced_ = announced;
     if (!step_ahead("GET")) return verdict(report_.findings());
     ChecksumSink whole;
     const GetSeen get = check_get(requests, announced, whole);
@@ -202,6 +206,7 @@ class Run {
   Deadline deadline_;
   bool out_of_time_ = false;
   ServerEndpoint endpoint_;
+  std::optional<Announced> announced_;
 };
 
 }  // namespace
@@ -209,6 +214,12 @@ class Run {
 std::optional<std::string> check_arguments(const CheckOptions& options) {
   if (auto broken = broken_url_rule(options.url)) {
     return "the URL breaks a rule the build enforces: " + url_rule_text(*broken);
+  }
+  for (const std::string& mirror : options.mirrors) {
+    if (auto broken = broken_url_rule(mirror)) {
+      return "--mirror-url " + mirror +
+             " breaks a rule the build enforces: " + url_rule_text(*broken);
+    }
   }
   if (options.ca_file) {
     if (auto roots = check_trusted_roots(*options.ca_file); !roots) {
@@ -223,7 +234,8 @@ std::optional<std::string> check_arguments(const CheckOptions& options) {
   return std::nullopt;
 }
 
-int run_server_check(const CheckOptions& options, Report& report, std::string& fatal) {
+int run_server_check(const CheckOptions& options, Report& report, std::string& fatal,
+                     Announced* announced) {
   // The URL's host is a slice of its text: options.url outlives the run.
   auto url = parse_download_url(options.url);
   if (!url) {
@@ -231,7 +243,9 @@ int run_server_check(const CheckOptions& options, Report& report, std::string& f
     return VERDICT_UNREACHABLE;
   }
   Run run(options, report, *url);
-  return run.run(fatal);
+  const int status = run.run(fatal);
+  if (announced && run.announced()) *announced = *run.announced();
+  return status;
 }
 
 }  // namespace quorvel::check

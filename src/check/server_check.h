@@ -8,12 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "check/judge.h"
 #include "check/report.h"
 
 namespace quorvel::check {
 
 struct CheckOptions {
   std::string url;
+  std::vector<std::string> mirrors;       // checked in turn after url, then compared with it
   std::optional<std::string> ca_file;     // trusted roots instead of the system's
   std::optional<std::string> local_file;  // the publisher's copy, compared with what is served
   std::chrono::seconds each_wait{30};     // for each connect, read and write
@@ -27,8 +29,10 @@ struct CheckOptions {
 // local copy that cannot be read. Yields the reason, or nothing.
 std::optional<std::string> check_arguments(const CheckOptions& options);
 
-// Adds the findings to the report; yields the verdict, or VERDICT_UNREACHABLE with `fatal` set
-// when the check could not run (no TCP connection).
-int run_server_check(const CheckOptions& options, Report& report, std::string& fatal);
+// Adds the findings for options.url to the report; yields the verdict, or VERDICT_UNREACHABLE with
+// `fatal` set when the check could not run (no TCP connection). `announced`, when given, receives
+// what its HEAD reply announced.
+int run_server_check(const CheckOptions& options, Report& report, std::string& fatal,
+                     Announced* announced = nullptr);
 
 }  // namespace quorvel::check

@@ -1,5 +1,8 @@
 #include "download/download_file.h"
 
+#include <algorithm>
+#include <ctime>
+#include <optional>
 #include <vector>
 
 #include "download/buffered_stream.h"
@@ -42,6 +45,19 @@ Result<std::string> read_entity_tag(const std::string& path, bool& found) {
   if (!is_valid_utf8(text))
     return Error::kind(ErrorKind::InvalidData, std::string(INVALID_UTF8_TEXT));
   return text;
+}
+
+// The failure of a body that ended after `downloaded` of the file's `total` bytes: the connection
+// closed, or was lost with the read failure `lost`. The counts are plain decimal, as every byte
+// count the program prints, so the first one is the offset the next attempt's size line shows.
+Error cut_body_error(uint64_t downloaded, uint64_t total, const std::optional<Error>& lost) {
+  const std::string counts =
+      " after " + std::to_string(downloaded) + " of " + std::to_string(total) + " bytes";
+  if (lost) {
+    return Error::kind(ErrorKind::UnexpectedEof,
+                       "connection lost" + counts + ": " + error_text(*lost));
+  }
+  return Error::kind(ErrorKind::UnexpectedEof, "connection closed" + counts);
 }
 
 struct HeadOutcome {
@@ -116,7 +132,9 @@ uint8_t download_percent(uint64_t downloaded, uint64_t total) {
 }
 
 Task<Result<void>> download_file(const Connector& connector, const DownloadRequest& request,
-                                 uint64_t& remote_crc, std::shared_ptr<DownloadStatus> status) {
+                                 uint64_t& remote_crc, AttemptOutcome& attempt,
+                                 std::shared_ptr<DownloadStatus> status) {
+  std::string refused;  // a reply refused for its status, read for Retry-After
   auto url = parse_download_url(request.url);
   if (!url) co_return url.take_error();
 
@@ -133,12 +151,18 @@ Task<Result<void>> download_file(const Connector& connector, const DownloadReque
     if (!connection) co_return connection.take_error();
     auto sent = co_await send_request(*connection, format_head_request(url->path, url->host));
     if (!sent) co_return sent;
-    auto reply = co_await read_head_reply(*connection);
-    if (!reply) co_return reply.take_error();
+    auto reply = co_await read_head_reply(*connection, &refused);
+    if (!reply) {
+      attempt.retry_after = retry_after_of(refused, std::time(nullptr));
+      co_return reply.take_error();
+    }
     for (const HeaderLine& line : recognised_header_lines(*reply)) {
+      if (line.name == HeaderName::ETag) attempt.announced_etag = std::string(line.value);
       auto handled = co_await handle_header(line, request, stored_etag, outcome, remote_crc);
       if (!handled) co_return handled;
     }
+    attempt.announced = true;
+    attempt.announced_crc = remote_crc;
     auto closed = co_await connection->close();
     if (!closed) co_return closed;
   }
@@ -164,21 +188,28 @@ Task<Result<void>> download_file(const Connector& connector, const DownloadReque
   auto sent =
       co_await send_request(*connection, format_get_request(url->path, url->host, current_size));
   if (!sent) co_return sent;
-  auto head = co_await read_get_head(*connection);
-  if (!head) co_return head;
+  auto head = co_await read_get_head(*connection, &refused);
+  if (!head) {
+    attempt.retry_after = retry_after_of(refused, std::time(nullptr));
+    co_return head;
+  }
 
+  // With a length announced, the body must reach it: one that ends short of it is a cut
+  // connection, not a download, and bytes beyond it end the body unwritten. Without one, the end
+  // of the stream ends the body and the checksum judges the file.
+  const uint64_t total = outcome.total_length;
   std::vector<uint8_t> buffer(READ_BUFFER_BYTES, 0);
   uint64_t downloaded = current_size;
+  std::optional<Error> lost;  // the read failure that ended the body
   for (;;) {
-    // A broken connection ends the body like its end would; the checksum judges the file.
     auto read = co_await connection->read(buffer);
-    const size_t n = read ? *read : 0;
+    if (!read) lost = read.take_error();
+    size_t n = read ? *read : 0;
+    const uint64_t room = total - std::min(downloaded, total);
+    const bool overlong = total != 0 && n > room;
+    if (overlong) n = static_cast<size_t>(room);
     downloaded += n;
-    {
-      std::lock_guard lock(status->mutex);
-      status->phase = Phase::Downloading;
-      status->percent = download_percent(downloaded, outcome.total_length);
-    }
+    status->publish_percent(download_percent(downloaded, total));
     if (n == 0) break;
     // Written here rather than on the blocking pool: an 8 KiB write into the file cache returns
     // in microseconds (and a write that extends a file is synchronous on Windows even when issued
@@ -187,6 +218,20 @@ Task<Result<void>> download_file(const Connector& connector, const DownloadReque
     // scanner for long (open, flush, close) stay on the pool.
     auto written = write_all(*file, std::span<const uint8_t>(buffer.data(), n));
     if (!written) co_return written;
+    if (overlong) break;
+  }
+
+  if (total != 0 && downloaded < total) {
+    // Every byte that arrived goes to the disk, and the dead connection is dropped unclosed: the
+    // next attempt resumes from the file.
+    auto kept = co_await run_blocking([&] {
+      auto result = file->flush();
+      if (!result) return result;
+      return file->close();
+    });
+    if (!kept) co_return kept;
+    attempt.cut_mid_body = true;
+    co_return cut_body_error(downloaded, total, lost);
   }
 
   auto flushed = co_await run_blocking([&] {

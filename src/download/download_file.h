@@ -22,9 +22,13 @@ struct DownloadRequest {
 };
 
 // Stores the HEAD reply's x-oss-hash-crc64ecma value into remote_crc (left alone when absent).
-// Prints its progress lines on standard output.
+// Prints its progress lines on standard output. A body that ends before the length the HEAD reply
+// announced fails with both counts and sets attempt.cut_mid_body: the file keeps what arrived and
+// the entity-tag file its tag, for the next attempt to resume. What the HEAD reply announced, and a
+// refusing server's Retry-After, go to `attempt` too.
 Task<Result<void>> download_file(const Connector& connector, const DownloadRequest& request,
-                                 uint64_t& remote_crc, std::shared_ptr<DownloadStatus> status);
+                                 uint64_t& remote_crc, AttemptOutcome& attempt,
+                                 std::shared_ptr<DownloadStatus> status);
 
 // The percentage shown for downloaded bytes out of total: capped at 100, and 0 while the total is
 // unknown (the job's final phase tells the rest).

@@ -15,36 +15,6 @@ namespace quorvel {
 
 namespace {
 
-struct SetupSlot {
-  std::mutex mutex;
-  DownloadJobSetup setup = default_download_job_setup();
-};
-
-SetupSlot& setup_slot() {
-  static SetupSlot* slot = new SetupSlot;  // never destroyed: jobs may outlive main's return
-  return *slot;
-}
-
-DownloadJobSetup current_setup() {
-  std::lock_guard lock(setup_slot().mutex);
-  return setup_slot().setup;
-}
-
-struct JobSlot {
-  std::mutex mutex;
-  TaskHandle job;  // the job started last
-};
-
-JobSlot& job_slot() {
-  static JobSlot* slot = new JobSlot;  // a running job is abandoned, not stopped, at process end
-  return *slot;
-}
-
-void publish(DownloadStatus& status, Phase phase) {
-  std::lock_guard lock(status.mutex);
-  status.phase = phase;
-}
-
 Task<void> delete_both(DownloadPaths paths) {
   auto file = co_await run_blocking([&] { return delete_file_at(paths.file); });
   if (!file) print_line(OutputStream::Err, "删除文件失败: " + error_text(file.error()));
@@ -52,32 +22,51 @@ Task<void> delete_both(DownloadPaths paths) {
   if (!tag) print_line(OutputStream::Err, "删除ETag文件失败: " + error_text(tag.error()));
 }
 
+// "localhost:8443" of a URL, for the lines that say which mirror an attempt went to.
+std::string host_of(std::string_view url) {
+  auto split = parse_download_url(url);
+  if (!split) return std::string(url);
+  return std::string(split->host) + ":" + std::to_string(split->port);
+}
+
+// What the attempt's lines add to say where it went and what the server asked: nothing for the
+// download URL when the server did not ask to wait.
+std::string attempt_note(size_t url_index, std::string_view url, const AttemptOutcome& outcome) {
+  std::string note;
+  if (outcome.retry_after) note += " (Retry-After: " + outcome.retry_after->value + ")";
+  if (url_index != 0) note += " (镜像 / mirror " + host_of(url) + ")";
+  return note;
+}
+
 }  // namespace
 
 DownloadJobSetup default_download_job_setup() {
-  return {DOWNLOAD_URL, secure_connector(), download_paths, launcher_publishers(),
-          system_signature_inspector()};
+  DownloadJobSetup setup{DOWNLOAD_URL, secure_connector(), download_paths, launcher_publishers(),
+                         system_signature_inspector()};
+  for (std::string_view mirror : mirror_urls()) setup.mirrors.emplace_back(mirror);
+  return setup;
 }
 
-void set_download_job_setup(DownloadJobSetup setup) {
-  std::lock_guard lock(setup_slot().mutex);
-  setup_slot().setup = std::move(setup);
-}
-
-Task<void> run_download_job(std::shared_ptr<DownloadStatus> status) {
-  const DownloadJobSetup setup = current_setup();
+Task<void> run_download_job(DownloadJobSetup setup, std::shared_ptr<DownloadStatus> status,
+                            size_t url_index) {
+  if (url_index > setup.mirrors.size()) url_index = 0;
+  const std::string& url = url_index == 0 ? setup.url : setup.mirrors[url_index - 1];
+  AttemptOutcome outcome;
+  outcome.url_index = url_index;
   auto paths = setup.paths();
   if (!paths) {
     print_line(OutputStream::Err, "下载失败: " + error_text(paths.error()));
-    publish(*status, Phase::Failed);
+    status->publish_phase(Phase::Failed, std::move(outcome));
     co_return;
   }
-  const DownloadRequest request{setup.url, paths->file, paths->entity_tag};
+  if (url_index != 0) print_line(OutputStream::Out, "从镜像下载 / downloading from mirror: " + url);
+  const DownloadRequest request{url, paths->file, paths->entity_tag};
   uint64_t remote_crc = 0;
-  auto downloaded = co_await download_file(setup.connector, request, remote_crc, status);
+  auto downloaded = co_await download_file(setup.connector, request, remote_crc, outcome, status);
+  const std::string note = attempt_note(url_index, url, outcome);
   if (!downloaded) {
-    print_line(OutputStream::Err, "下载失败: " + error_text(downloaded.error()));
-    publish(*status, Phase::Failed);
+    print_line(OutputStream::Err, "下载失败: " + error_text(downloaded.error()) + note);
+    status->publish_phase(Phase::Failed, std::move(outcome));
     co_return;
   }
   const std::string& path = request.file_path;
@@ -89,25 +78,32 @@ Task<void> run_download_job(std::shared_ptr<DownloadStatus> status) {
         [&] { return launcher_signature_problem(setup.signatures, path, setup.publishers); });
     if (problem) {
       print_line(OutputStream::Err,
-                 "启动器签名检查失败 / launcher signature check failed: " + *problem);
-      publish(*status, Phase::Failed);
+                 "启动器签名检查失败 / launcher signature check failed: " + *problem + note);
+      status->publish_phase(Phase::Failed, std::move(outcome));
       co_return;
     }
   }
   if (matches) {
     print_line(OutputStream::Out, "下载成功");
-    publish(*status, Phase::Downloaded);
+    // With mirrors, the support log must tell which host the installed launcher came from.
+    if (!setup.mirrors.empty()) print_line(OutputStream::Out, "下载来源 / served by: " + url);
+    status->publish_phase(Phase::Downloaded, std::move(outcome));
   } else {
-    print_line(OutputStream::Err, "下载文件CRC检查失败: 远端CRC : " + std::to_string(remote_crc));
-    publish(*status, Phase::CrcMismatch);
+    print_line(OutputStream::Err,
+               "下载文件CRC检查失败: 远端CRC : " + std::to_string(remote_crc) + note);
+    status->publish_phase(Phase::CrcMismatch, std::move(outcome));
   }
 }
 
-void start_download_job(std::shared_ptr<DownloadStatus> status) {
-  JobSlot& slot = job_slot();
-  std::lock_guard lock(slot.mutex);
-  if (slot.job) cancel_task(slot.job);  // returns once the old job's frame is gone
-  slot.job = spawn_task(run_download_job(std::move(status)));
+DownloadJobs::~DownloadJobs() {
+  if (job_) job_.detach();
+}
+
+void DownloadJobs::start_download_job(std::shared_ptr<DownloadStatus> status, size_t url_index) {
+  std::lock_guard lock(mutex_);
+  if (job_) cancel_task(job_);  // returns once the old job's frame is gone
+  // The job has its own copy of the setup: it may outlive this object.
+  job_ = spawn_task(run_download_job(setup_, std::move(status), url_index));
 }
 
 bool verify_file_crc(const std::string& path, uint64_t expected) {
@@ -115,8 +111,7 @@ bool verify_file_crc(const std::string& path, uint64_t expected) {
   return contents && crc64_xz(*contents) == expected;
 }
 
-void delete_download_files() {
-  const DownloadJobSetup setup = current_setup();
+void delete_download_files(const DownloadJobSetup& setup) {
   auto paths = setup.paths();
   if (!paths) {
     const std::string text = error_text(paths.error());

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,10 @@ namespace quorvel {
 
 // Chosen at build time (QUORVEL_DOWNLOAD_URL).
 extern const char DOWNLOAD_URL[];
+
+// Hosts serving the same launcher, tried in this order after the download URL has failed; chosen
+// at build time (QUORVEL_MIRROR_URLS), empty unless the publisher names some.
+std::span<const std::string_view> mirror_urls();
 
 struct DownloadUrl {
   std::string_view host;  // TCP host, TLS server name and Host header

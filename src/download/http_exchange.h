@@ -44,11 +44,13 @@ Task<Result<BufferedStream>> open_connection(const Connector& connector, std::st
 Task<Result<void>> send_request(BufferedStream& stream, std::string_view request);
 
 // Reads the HEAD reply until the server closes the connection and checks it; yields the whole
-// reply.
-Task<Result<std::string>> read_head_reply(BufferedStream& stream);
+// reply. A reply refused for its status is also left in `refused`, when given.
+Task<Result<std::string>> read_head_reply(BufferedStream& stream, std::string* refused = nullptr);
 
 // Reads and checks the GET reply's status line and skips its header lines; the stream is then at
-// the first body byte (or at end of stream when the head was cut off).
-Task<Result<void>> read_get_head(BufferedStream& stream);
+// the first body byte (or at end of stream when the head was cut off). When the status is refused
+// and `refused` is given, the rest of the head is still read into it (status line first), so that
+// the caller can learn what the server asks of it; the reply's failure is the result all the same.
+Task<Result<void>> read_get_head(BufferedStream& stream, std::string* refused = nullptr);
 
 }  // namespace quorvel

@@ -11,6 +11,7 @@ set(QUORVEL_DOWNLOAD_PARSING
   number.cpp
   pe_signature.cpp
   signed_data.cpp
+  retry_after.cpp
   timestamp_token.cpp
   url_rules.cpp
 )

@@ -1,17 +1,17 @@
 #include "download/timestamp_token.h"
 
+#include <algorithm>
+#include <array>
+
+#include "download/civil_date.h"
+
 namespace quorvel {
 
 namespace {
 
 // Days from 1601-01-01 to the given civil date (proleptic Gregorian).
 int64_t days_since_1601(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468 + 134774;  // 134774 days from 1601-01-01 to 1970-01-01
+  return days_from_civil(y, m, d) + 134774;  // 134774 days from 1601-01-01 to 1970-01-01
 }
 
 // "YYYYMMDDHHMMSS[.f...]Z" as DER requires it.

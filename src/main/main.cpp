@@ -83,10 +83,10 @@ int run() {
   ProgressWindow window = create_progress_window(std::move(banner.value()), *output);
 
   auto status = std::make_shared<DownloadStatus>();
-  start_download_job(status);
-  MainLoopHooks hooks = main_loop_hooks(
-      std::make_shared<StatusTickContext>(make_status_tick_context(status, window)));
-  status.reset();
+  auto jobs = std::make_shared<DownloadJobs>(default_download_job_setup());
+  jobs->start_download_job(status);
+  MainLoopHooks hooks = main_loop_hooks(std::make_shared<StatusTickContext>(
+      make_status_tick_context(std::move(status), window, std::move(jobs))));
   uiMainSteps();
   run_main_loop(hooks);
 

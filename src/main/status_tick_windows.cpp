@@ -31,9 +31,11 @@ RetryWaits window_waits() {
 }  // namespace
 
 StatusTickContext make_status_tick_context(std::shared_ptr<DownloadStatus> status,
-                                           const ProgressWindow& window) {
+                                           const ProgressWindow& window,
+                                           std::shared_ptr<DownloadJobs> jobs) {
   StatusTickContext context;
   context.status = std::move(status);
+  context.policy = RetryPolicy(jobs->url_count(), random_jitter());
   StatusTickActions& act = context.actions;
   act.set_progress = [progress = window.progress](int value) {
     std::lock_guard lock(progress->mutex);
@@ -46,9 +48,10 @@ StatusTickContext make_status_tick_context(std::shared_ptr<DownloadStatus> statu
   act.sleep = [](std::chrono::milliseconds duration) {
     Sleep(static_cast<DWORD>(duration.count()));
   };
-  act.delete_download_files = [] { delete_download_files(); };
-  act.start_download_job = [](std::shared_ptr<DownloadStatus> record) {
-    start_download_job(std::move(record));
+  act.now = [] { return std::chrono::milliseconds(GetTickCount64()); };
+  act.delete_download_files = [jobs] { jobs->delete_download_files(); };
+  act.start_download_job = [jobs](std::shared_ptr<DownloadStatus> record, size_t url_index) {
+    jobs->start_download_job(std::move(record), url_index);
   };
   act.run_install_step = [] {
     // A close during the install's pauses ends the run at once, as a close always does.

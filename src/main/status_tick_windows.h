@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "download/download_job.h"
 #include "download/download_status.h"
 #include "main/progress_window.h"
 #include "main/status_tick.h"
@@ -11,6 +12,7 @@
 namespace quorvel {
 
 StatusTickContext make_status_tick_context(std::shared_ptr<DownloadStatus> status,
-                                           const ProgressWindow& window);
+                                           const ProgressWindow& window,
+                                           std::shared_ptr<DownloadJobs> jobs);
 
 }  // namespace quorvel

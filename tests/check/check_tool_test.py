@@ -51,9 +51,9 @@ class CheckTool(unittest.TestCase):
         self.assertEqual(len(found), 1, "\n".join(lines))
         return found[0]
 
-    def nginx(self, ciphers=None):
-        srv = NginxServer(PAYLOAD, os.path.join(CA, "localhost.pem"),
-                          os.path.join(CA, "localhost.key"), crc(),
+    def nginx(self, ciphers=None, payload=PAYLOAD, checksum=None):
+        srv = NginxServer(payload, os.path.join(CA, "localhost.pem"),
+                          os.path.join(CA, "localhost.key"), checksum or crc(),
                           server_extra=f"ssl_ciphers {ciphers};" if ciphers else "").start()
         self.addCleanup(srv.stop)
         return srv
@@ -161,6 +161,26 @@ class CheckTool(unittest.TestCase):
         self.assertTrue(self.line(lines, "TLS for Windows 7").startswith("--        TLS for "
                         "Windows 7: not tried"), "\n".join(lines))
 
+    def test_mirrors_are_checked_and_compared_with_the_primary(self):
+        primary, same = self.nginx(), self.nginx()
+        other = self.nginx(payload=PAYLOAD[:-1], checksum=12345)  # another file, its own header
+        urls = [srv.url for srv in (same, other)]
+        code, lines, err = self.check(primary.port, "--mirror-url", urls[0], "--mirror-url",
+                                      urls[1])
+        self.assertEqual(code, 1, "\n".join(lines) + err)
+        self.assertEqual([l for l in lines if l.startswith(("checking", "comparing"))],
+                         ["checking %s as the bootstrapper fetches it" % u
+                          for u in (primary.url, *urls)] + ["comparing the mirrors with " +
+                                                            primary.url])
+        # nginx tags by time and size: the same file written in another second has another tag.
+        self.assertRegex(self.line(lines, "mirror " + urls[0]), r"^ok        mirror \S+: the same "
+                         r'(length, entity tag and checksum$|file; its entity tag "[^"]+" differs)')
+        self.assertEqual(self.line(lines, "mirror " + urls[1]),
+                         "FAIL      mirror %s: serves another file: length 99999 and checksum "
+                         "12345, the download URL 100000 and %d; players moved to it after a "
+                         "failure install a different launcher, or none" % (urls[1], crc()))
+        self.assertEqual(lines[-1], "verdict 1: some players can never complete a download")
+
     def test_no_server_and_bad_arguments_give_status_3(self):
         r = subprocess.run([CHECK, "https://localhost:1/Download/Micro/QuorvelLauncher.exe"],
                            capture_output=True, text=True, timeout=30)
@@ -180,6 +200,9 @@ class CheckTool(unittest.TestCase):
              "--ca-file %s cannot be used" % os.path.join(WORK, "missing.pem")),
             (["--ca-file", empty, url], "--ca-file %s cannot be used" % empty),
             (["--file", WORK, url], "--file %s cannot be read: it is a directory" % WORK),
+            (["--mirror-url", "https://localhost:1", url],
+             "--mirror-url https://localhost:1 breaks a rule the build enforces: the URL names "
+             "no file"),
         ]
         for args, reason in cases:
             r = subprocess.run([CHECK, *args], capture_output=True, text=True, timeout=30)

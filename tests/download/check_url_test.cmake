@@ -30,6 +30,23 @@ expect("https://dl.quorvel.com/Quorvel Launcher.exe"
   "the URL contains a space or a control character")
 
 file(REMOVE_RECURSE ${WORK})
+# A mirror is held to the same rules, and is no second name for a host already listed.
+foreach(case "https://m.quorvel.com/a b.exe|the URL contains a space or a control character"
+    "https://dl.quorvel.com/QuorvelLauncher.exe|is given twice")
+  string(REPLACE "|" ";" case "${case}")
+  list(GET case 0 mirror)
+  list(GET case 1 reason)
+  execute_process(
+    COMMAND ${CMAKE_COMMAND} -S ${SOURCE} -B ${WORK} -G Ninja -DCMAKE_CXX_COMPILER=g++
+      -DCMAKE_C_COMPILER=gcc -DQUORVEL_DOWNLOAD_URL=https://dl.quorvel.com/QuorvelLauncher.exe
+      "-DQUORVEL_MIRROR_URLS=https://m2.quorvel.com/QuorvelLauncher.exe;${mirror}"
+    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  string(REGEX REPLACE "[ \n]+" " " err "${err}")
+  if(rc EQUAL 0 OR NOT err MATCHES "QUORVEL_MIRROR_URLS entry \"${mirror}\" .*${reason}")
+    message(FATAL_ERROR "configuring with the mirror ${mirror}: rc=${rc}\n${err}")
+  endif()
+  file(REMOVE_RECURSE ${WORK})
+endforeach()
 execute_process(
   COMMAND ${CMAKE_COMMAND} -S ${SOURCE} -B ${WORK} -G Ninja -DCMAKE_CXX_COMPILER=g++
     -DCMAKE_C_COMPILER=gcc -DQUORVEL_DOWNLOAD_URL=https://dl.quorvel.com:443x/QuorvelLauncher.exe

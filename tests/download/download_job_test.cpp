@@ -37,23 +37,17 @@ std::string pattern(uint64_t from, uint64_t to) {
 
 class DownloadJobTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    set_download_job_setup({URL, server.connector(), [this]() -> Result<DownloadPaths> {
-                              return DownloadPaths{file, tag_file};
-                            }});
-  }
-  void TearDown() override { set_download_job_setup(default_download_job_setup()); }
-
-  void run_job() { block_on(run_download_job(status)); }
-  Phase phase() {
-    std::lock_guard lock(status->mutex);
-    return status->phase;
-  }
+  void run_job() { block_on(run_download_job(setup, status)); }
+  Phase phase() { return status->copy().phase; }
+  uint8_t percent() { return status->copy().percent; }
 
   ScratchDir dir;
   std::string file = dir.file("QuorvelLauncher.bin");
   std::string tag_file = dir.file("QuorvelLauncher.bin.etag");
   FakeServer server;
+  DownloadJobSetup setup{URL, server.connector(), [this]() -> Result<DownloadPaths> {
+                           return DownloadPaths{file, tag_file};
+                         }};
   CapturedLines captured;
   std::shared_ptr<DownloadStatus> status = std::make_shared<DownloadStatus>();
 };
@@ -87,7 +81,7 @@ TEST_F(DownloadJobTest, MatchingChecksumPublishesDownloaded) {
     run_job();
   }
   EXPECT_EQ(phase(), Phase::Downloaded);
-  EXPECT_EQ(status->percent, 100);
+  EXPECT_EQ(percent(), 100);
   ASSERT_FALSE(phase_at_line.empty());
   EXPECT_EQ(phase_at_line.back(), Phase::Downloading);
   EXPECT_EQ(read_file(file), DIGITS);
@@ -131,11 +125,8 @@ TEST_F(DownloadJobTest, WithPublishersAWrongSignatureFailsTheJobAfterTheChecksum
         asked = true;
         return 0;
       }};
-  set_download_job_setup({URL, server.connector(),
-                          [this]() -> Result<DownloadPaths> {
-                            return DownloadPaths{file, tag_file};
-                          },
-                          NAMES, inspector});
+  setup.publishers = NAMES;
+  setup.signatures = inspector;
   run_job();
   EXPECT_FALSE(asked);
   EXPECT_EQ(phase(), Phase::Failed);
@@ -145,13 +136,11 @@ TEST_F(DownloadJobTest, WithPublishersAWrongSignatureFailsTheJobAfterTheChecksum
 }
 
 TEST_F(DownloadJobTest, InvalidUrlPublishesFailed) {
-  set_download_job_setup({"no-separator", server.connector(), [this]() -> Result<DownloadPaths> {
-                            return DownloadPaths{file, tag_file};
-                          }});
-  status->percent = 42;
+  setup.url = "no-separator";
+  status->publish_percent(42);
   run_job();
-  EXPECT_EQ(phase(), Phase::Failed);
-  EXPECT_EQ(status->percent, 42);  // the final phase leaves the percent alone
+  // The final phase leaves the percent alone; the failure is nothing special.
+  EXPECT_EQ(status->copy(), (StatusSnapshot{Phase::Failed, 42}));
   EXPECT_EQ(
       captured.lines(),
       (std::vector<CapturedLines::Line>{{OutputStream::Err, "下载失败: Invalid URL format"}}));
@@ -159,9 +148,9 @@ TEST_F(DownloadJobTest, InvalidUrlPublishesFailed) {
 }
 
 TEST_F(DownloadJobTest, TempFolderThatCannotBeNamedFailsTheJob) {
-  set_download_job_setup({URL, server.connector(), []() -> Result<DownloadPaths> {
-                            return Error::kind(ErrorKind::InvalidData, "not UTF-8");
-                          }});
+  setup.paths = []() -> Result<DownloadPaths> {
+    return Error::kind(ErrorKind::InvalidData, "not UTF-8");
+  };
   run_job();
   EXPECT_EQ(phase(), Phase::Failed);
   EXPECT_EQ(captured.on(OutputStream::Err), (Out{"下载失败: not UTF-8"}));
@@ -200,7 +189,7 @@ TEST_F(DownloadJobTest, StaleCompleteFileWithNewChecksumIsAMismatch) {
 }
 
 TEST_F(DownloadJobTest, DeleteDownloadFilesReportsEachMissingFile) {
-  delete_download_files();
+  delete_download_files(setup);
   const std::string not_found = error_text(Error::os(2));
   EXPECT_EQ(captured.lines(), (std::vector<CapturedLines::Line>{
                                   {OutputStream::Err, "删除文件失败: " + not_found},
@@ -210,7 +199,7 @@ TEST_F(DownloadJobTest, DeleteDownloadFilesReportsEachMissingFile) {
 TEST_F(DownloadJobTest, DeleteDownloadFilesDeletesBoth) {
   write_file(file, "partial");
   write_file(tag_file, "\"t\"");
-  delete_download_files();
+  delete_download_files(setup);
   EXPECT_TRUE(captured.lines().empty());
   EXPECT_FALSE(read_file(file).has_value());
   EXPECT_FALSE(read_file(tag_file).has_value());
@@ -218,7 +207,7 @@ TEST_F(DownloadJobTest, DeleteDownloadFilesDeletesBoth) {
 
 TEST_F(DownloadJobTest, DeleteGoesOnToTheTagFileAfterAFailure) {
   write_file(tag_file, "\"t\"");
-  delete_download_files();
+  delete_download_files(setup);
   EXPECT_EQ(captured.on(OutputStream::Err), (Out{"删除文件失败: " + error_text(Error::os(2))}));
   EXPECT_FALSE(read_file(tag_file).has_value());
 }
@@ -247,7 +236,8 @@ TEST_F(DownloadJobTest, SecondStartCancelsTheRunningJobAndResumes) {
     return FakeReply("HTTP/1.1 206 Partial Content\r\n\r\n" + pattern(from, from + 5000));
   });
 
-  start_download_job(status);
+  DownloadJobs jobs(setup);
+  jobs.start_download_job(status);
   const auto deadline = std::chrono::steady_clock::now() + 20s;
   for (;;) {
     std::error_code missing;
@@ -256,7 +246,7 @@ TEST_F(DownloadJobTest, SecondStartCancelsTheRunningJobAndResumes) {
     ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "first job made no progress";
     std::this_thread::sleep_for(1ms);
   }
-  start_download_job(status);
+  jobs.start_download_job(status);
   // The first job's frame is gone: its GET connection was dropped without a close.
   EXPECT_TRUE(server.dropped(1));
   EXPECT_FALSE(server.closed(1));
@@ -287,17 +277,15 @@ TEST_F(DownloadJobTest, StartAfterAFinishedJobStartsAnother) {
   server.add(get_reply(""));
   server.add(FakeReply(head_reply("Content-Length: 0\r\n")));
   server.add(get_reply(""));
-  start_download_job(status);
+  DownloadJobs jobs(setup);
+  jobs.start_download_job(status);
   const auto deadline = std::chrono::steady_clock::now() + 20s;
   while (phase() == Phase::Downloading) {
     ASSERT_LT(std::chrono::steady_clock::now(), deadline);
     std::this_thread::sleep_for(1ms);
   }
-  {
-    std::lock_guard lock(status->mutex);
-    status->phase = Phase::Downloading;
-  }
-  start_download_job(status);
+  status->reset();
+  jobs.start_download_job(status);
   while (phase() == Phase::Downloading) {
     ASSERT_LT(std::chrono::steady_clock::now(), deadline);
     std::this_thread::sleep_for(1ms);

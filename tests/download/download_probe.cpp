@@ -20,12 +20,10 @@ using namespace quorvel;
 
 namespace {
 
-Phase wait_for_outcome(DownloadStatus& status) {
+Phase wait_for_outcome(const DownloadStatus& status) {
   for (;;) {
-    {
-      std::lock_guard lock(status.mutex);
-      if (status.phase != Phase::Downloading) return status.phase;
-    }
+    const Phase phase = status.copy().phase;
+    if (phase != Phase::Downloading) return phase;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
 }
@@ -41,26 +39,25 @@ int main(int argc, char** argv) {
   const std::string file = dir + "\\QuorvelLauncher.bin";
   const std::filesystem::path file_path(std::u8string(file.begin(), file.end()));  // UTF-8 name
   const std::string tag = dir + "\\QuorvelLauncher.bin.etag";
-  set_download_job_setup({argv[2], secure_connector(), [file, tag]() -> Result<DownloadPaths> {
-                            return DownloadPaths{file, tag};
-                          }});
+  const DownloadJobSetup setup{argv[2], secure_connector(), [file, tag]() -> Result<DownloadPaths> {
+                                 return DownloadPaths{file, tag};
+                               }};
   auto status = std::make_shared<DownloadStatus>();
+  DownloadJobs jobs(setup);
   if (argc == 3) {
-    block_on(run_download_job(status));
+    block_on(run_download_job(setup, status));
   } else {
     const uint64_t bytes = std::strtoull(argv[3], nullptr, 10);
-    start_download_job(status);
+    jobs.start_download_job(status);
     for (;;) {
       std::error_code missing;
       const auto size = std::filesystem::file_size(file_path, missing);
       if (!missing && size >= bytes) break;
-      {
-        std::lock_guard lock(status->mutex);
-        if (status->phase != Phase::Downloading) break;  // finished too early: the test says so
-      }
+      // Finished too early: the test says so.
+      if (status->copy().phase != Phase::Downloading) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    start_download_job(status);
+    jobs.start_download_job(status);
   }
   const Phase phase = wait_for_outcome(*status);
   std::printf("phase: %d\n", static_cast<int>(phase));

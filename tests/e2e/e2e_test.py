@@ -16,8 +16,11 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import harness  # noqa: E402
+from fault_server import FaultServer  # noqa: E402
 
 EXE = os.environ.get("QUORVEL_EXE", "")
+MIRRORS_EXE = os.environ.get("QUORVEL_MIRRORS_EXE", "")  # built with one mirror, on MIRROR_PORT
+MIRROR_PORT = int(os.environ.get("QUORVEL_MIRROR_PORT", "0"))
 FAKE_SETUP = os.environ.get("QUORVEL_FAKE_SETUP", "")
 CRC64SUM = shlex.split(os.environ.get("QUORVEL_CRC64SUM", ""))
 PORT = int(os.environ.get("QUORVEL_E2E_PORT", "0"))
@@ -101,8 +104,8 @@ class EndToEnd(unittest.TestCase):
         self.addCleanup(srv.stop)
         return srv
 
-    def run_program(self):
-        run = harness.Run(EXE, PREFIX)
+    def run_program(self, exe=None):
+        run = harness.Run(exe or EXE, PREFIX)
         self.runs.append(run)
         return run
 
@@ -251,9 +254,8 @@ class EndToEnd(unittest.TestCase):
         self.assertGreaterEqual(len(gets), 2)
         self.assertTrue(all(line.endswith('range="-"') for line in gets), gets)
 
-        path = os.path.join(PREFIX.path, "payload.bin")
         srv.stop()
-        srv.crc = harness.crc64_of(CRC64SUM, path, PREFIX.env())
+        srv.crc = crc64_of_data(data)  # not payload.bin as an earlier test left it
         srv.limit_rate = None
         srv.start()
         # Once, on a loaded Debian 13 machine under Wine 10, the program took more than 60 s to
@@ -263,8 +265,9 @@ class EndToEnd(unittest.TestCase):
         self.assert_installed(data)
 
     def test_support_log_stays_bounded_while_a_wrong_checksum_is_retried(self):
-        data = payload(16 * 1024)
-        self.server(data, crc=12345).start()
+        # A checksum that changes with every HEAD (nginx's connection number) is retried at once each
+        # time, so the lines come as fast as the program can download; the file is small.
+        self.server(b"q" * 4096, crc="$connection").start()
         run = self.run_program()
         log, old = PREFIX.temp("QuorvelSetup.log"), PREFIX.temp("QuorvelSetup.log.old")
         # Run until the lines printed fill the log at least three times over: the log has been
@@ -346,7 +349,7 @@ class EndToEnd(unittest.TestCase):
         self.assert_installed(data)
 
     @in_own_network_namespace
-    def test_silent_cut_mid_body_is_noticed_and_the_download_restarts(self):
+    def test_silent_cut_mid_body_is_noticed_and_the_download_resumes(self):
         data = payload(700 * 1024)
         srv = self.server(data, limit_rate="128k").start()
         run = self.run_program()
@@ -359,23 +362,27 @@ class EndToEnd(unittest.TestCase):
         subprocess.run(["ip", "link", "set", "lo", "down"], check=True)
         cut = time.monotonic()
         at_cut = size(part)
-        # The read fails and ends the body as end of stream; the checksum then fails, unless
-        # closing the dead connection fails first. Either way the window side starts afresh.
-        outcomes = ("下载文件CRC检查失败: 远端CRC : %d" % srv.crc, "下载失败: ")
+        # The read fails (or ends, as Wine 8 has it); the attempt fails with what it kept, and the
+        # next one resumes from it.
+        lost = re.compile(r"^下载失败: connection (?:closed|lost) after (\d+) of %d bytes" % len(data))
         try:
             deadline = cut + 80
-            while time.monotonic() < deadline and not any(map(run.when, outcomes)):
+            while time.monotonic() < deadline and not any(map(lost.match, run.err())):
                 time.sleep(0.05)
             noticed = time.monotonic() - cut
         finally:
             subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
         self.assertTrue(128 * 1024 <= at_cut < len(data), at_cut)
-        self.assertTrue(any(map(run.when, outcomes)), run.transcript())
+        failure = next(filter(None, map(lost.match, run.err())), None)
+        self.assertTrue(failure, run.transcript())
         self.assertGreater(noticed, 25)  # after the keep-alive's quiet time, not sooner
         self.assertEqual(self.finish(run, 60), 0, run.transcript())
+        kept = int(failure.group(1))
+        self.assertGreaterEqual(kept, at_cut)
+        self.assertIn("当前文件大小: %d 字节" % kept, run.out(), run.transcript())
         self.assertEqual(run.out().count("下载成功"), 1, run.transcript())
-        self.assertEqual(srv.access_log()[-1],
-                         'GET /Download/Micro/QuorvelLauncher.exe 200 %d range="-"' % len(data))
+        self.assertEqual(srv.access_log()[-1], 'GET /Download/Micro/QuorvelLauncher.exe 206 %d '
+                         'range="bytes=%d-"' % (len(data) - kept, kept))
         self.assert_installed(data)
 
     @in_own_network_namespace
@@ -427,6 +434,130 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(first.out().count("下载成功"), 1, first.transcript())
         self.assertEqual([line.split(" ")[0] for line in srv.access_log()], ["HEAD", "GET"])
         self.assert_installed(data)
+
+    # Retry waits and mirrors --------------------------------------------------------------------
+
+    def test_wrong_checksum_for_two_minutes_backs_off_then_installs_once_corrected(self):
+        data = payload(256 * 1024)
+        srv = self.server(data, crc=12345).start()
+        run = self.run_program()
+        self.empty_bar()
+        time.sleep(120)
+        gets = [line.split() for line in srv.access_log() if line.startswith("GET")]
+        fetched = sum(int(fields[3]) for fields in gets)
+        # At once, then 3, 6, 12, 24 and 48 s (less a little at random): 7 to 8 whole files, where
+        # restarting at once fetched thousands.
+        self.assertTrue(5 <= len(gets) <= 9, run.transcript())
+        self.assertLessEqual(fetched, 9 * len(data))
+        self.assertEqual(run.err().count("下载文件CRC检查失败: 远端CRC : 12345"), len(gets))
+        waits = [int(re.fullmatch(r"下次尝试在 (\d+) 秒后 / next attempt in \1 s", t).group(1))
+                 for t in run.out() if t.startswith("下次尝试在 ")]
+        for wait, base in zip(waits, (3, 6, 12, 24, 48, 96, 120)):
+            self.assertTrue(0.8 * base <= wait <= base, waits)
+        # The window stays drawn during a wait: the bar shows the restart's 0.
+        self.assertLess(self.bar_fill("waiting.png"), 0.05)
+        self.assert_nothing_installed()
+        srv.stop()
+        srv.crc = crc64_of_data(data)
+        srv.start()
+        corrected = time.monotonic()
+        self.assertEqual(self.finish(run, 150), 0, run.transcript())
+        self.assertLess(time.monotonic() - corrected, 150)  # within the longest wait
+        self.assert_installed(data)
+
+    def test_overloaded_server_is_asked_again_when_its_retry_after_says(self):
+        data = payload(16 * 1024)
+        srv = FaultServer(data, self.cert, self.key, crc64_of_data(data), "head_503=20",
+                          port=PORT)
+        self.addCleanup(srv.stop)
+        srv.start()
+        run = self.run_program()
+        self.empty_bar()
+        failure = "下载失败: HEAD 请求失败，响应: HTTP/1.1 503 Service Unavailable"
+        self.assertTrue(run.wait_for_line(failure, 20), run.transcript())
+        # The reply is quoted whole, its header lines on lines of their own; the value ends it.
+        self.assertTrue(any(e.endswith("Connection: close (Retry-After: 20)") for e in run.err()),
+                        run.transcript())
+        # Asked once, then left alone for the 20 s it asked for, with the window live.
+        time.sleep(15)
+        self.assertEqual(srv.requests, [("HEAD", None)])
+        self.assertIsNotNone(harness.find_window(self.display, timeout=1))
+        self.assertEqual(self.finish(run, 40), 0, run.transcript())
+        self.assertEqual([method for method, _ in srv.requests], ["HEAD", "HEAD", "GET"])
+        wait = run.when("下载成功") - run.when(failure)
+        self.assertGreaterEqual(wait, 20)
+        self.assert_installed(data)
+
+    def test_window_closes_at_once_during_a_long_wait(self):
+        data = payload(16 * 1024)
+        srv = FaultServer(data, self.cert, self.key, 0, "head_503=600", port=PORT)
+        self.addCleanup(srv.stop)
+        srv.start()
+        run = self.run_program()
+        self.window = harness.find_window(self.display)
+        self.assertIsNotNone(self.window)
+        self.assertTrue(run.wait_for_line("下次尝试在 ", 20), run.transcript())
+        harness.close_window(self.display, self.window)
+        self.assertEqual(self.finish(run, 10), 0, run.transcript())
+        self.assertEqual(len(srv.requests), 1)
+        self.assert_nothing_installed()
+
+    def mirror_case(self, primary):
+        """The mirror build against a mirror that serves the file and a primary set up by
+        `primary`(data), which yields its server or None; returns the run and both servers."""
+        data = payload(64 * 1024)
+        mirror = harness.NginxServer(data, self.cert, self.key, crc64_of_data(data),
+                                     port=MIRROR_PORT)
+        self.addCleanup(mirror.stop)
+        mirror.start()
+        srv = primary(data)
+        run = self.run_program(MIRRORS_EXE)
+        self.assertEqual(self.finish(run, 60), 0, run.transcript())
+        self.assert_installed(data)
+        return run, srv, mirror
+
+    def assert_mirror_served(self, run, mirror):
+        out = run.out()
+        self.assertIn("从镜像下载 / downloading from mirror: " + mirror.url, out, run.transcript())
+        self.assertEqual(out[out.index("下载成功") + 1], "下载来源 / served by: " + mirror.url)
+        self.assertEqual([line.split(" ")[0] for line in mirror.access_log()], ["HEAD", "GET"])
+        # One failed attempt on the primary, then the mirror at once: no pause, no wait.
+        outcomes = [e for e in run.err() if e.startswith(("下载失败: ", "下载文件CRC检查失败"))]
+        self.assertEqual(len(outcomes), 1, run.transcript())
+        self.assertFalse(any(t.startswith("下次尝试在 ") for t in out), run.transcript())
+
+    @in_own_network_namespace
+    def test_mirror_serves_when_the_primary_refuses(self):
+        run, _, mirror = self.mirror_case(lambda data: None)
+        self.assertTrue(run.err()[0].endswith("(os error 10061)"), run.err())
+        self.assert_mirror_served(run, mirror)
+
+    @in_own_network_namespace
+    def test_mirror_serves_when_the_primary_answers_404(self):
+        def primary(data):
+            srv = self.server(data).start()
+            os.remove(srv.file)
+            return srv
+        run, srv, mirror = self.mirror_case(primary)
+        self.assertTrue(run.err()[0].startswith("下载失败: HEAD 请求失败，响应: HTTP/1.1 404"))
+        self.assertEqual([line.split(" ")[0] for line in srv.access_log()], ["HEAD"])
+        self.assert_mirror_served(run, mirror)
+
+    @in_own_network_namespace
+    def test_mirror_serves_when_the_primary_has_a_wrong_checksum(self):
+        run, srv, mirror = self.mirror_case(lambda data: self.server(data, crc=12345).start())
+        self.assertEqual(run.err(), ["下载文件CRC检查失败: 远端CRC : 12345"])
+        self.assertEqual([line.split(" ")[0] for line in srv.access_log()], ["HEAD", "GET"])
+        self.assert_mirror_served(run, mirror)
+
+    @in_own_network_namespace
+    def test_primary_up_the_mirror_is_never_asked(self):
+        run, srv, mirror = self.mirror_case(lambda data: self.server(data).start())
+        self.assertEqual(run.err(), [])
+        self.assertEqual(mirror.access_log(), [])
+        self.assertEqual(run.out()[run.out().index("下载成功") + 1],
+                         "下载来源 / served by: " + srv.url)
+        self.assertFalse(any(t.startswith("从镜像下载") for t in run.out()))
 
 
 if __name__ == "__main__":

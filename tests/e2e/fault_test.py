@@ -90,39 +90,61 @@ class Faults(unittest.TestCase):
         self.run_to_install(self.serve("hello_eof"),
                             expect_err=["下载失败: unexpected EOF during handshake"])
 
-    def _cut(self, fault):
-        # The body ends early. Whether the TLS close that follows still succeeds depends on how
-        # far the peer's close has got: either the short file fails its check, or the close fails
-        # the download. Both restart from an empty file.
-        self.run_to_install(self.serve(fault),
-                            expect_any_err=[self.mismatch(), "下载失败: "])
+    def _resumed(self, fault, times=1):
+        """Each cut keeps what arrived: the next attempt asks with Range for the rest from where the
+        file stopped (a close loses nothing, a reset at most what was in flight); one body is done."""
+        srv = self.serve(fault, times)
+        run = self.run_to_install(srv)
+        starts = [start for start, _ in srv.bodies]
+        failures = [e for e in run.err() if e.startswith("下载失败: ")]
+        self.assertEqual((len(failures), len(starts)), (times, times + 1), run.transcript())
+        for (start, sent), after, line in zip(srv.bodies, starts[1:], failures):
+            counts = "after %d of %d bytes" % (after, len(self.data))
+            self.assertTrue(start <= after <= start + sent if "reset" in fault else
+                            after == start + sent, (start, sent, after))
+            self.assertRegex(line, "^下载失败: connection (closed %s$|lost %s: )" % (counts, counts)
+                             if "reset" in fault else "^下载失败: connection closed %s$" % counts)
+        self.assertEqual(gets(srv), ["bytes=%d-" % start if start else None for start in starts])
+        self.assertEqual(sizes(run), starts, run.transcript())
+        self.assertEqual(run.out().count("下载完成！"), 1, run.transcript())
 
     def test_body_closed_at_0(self):
-        self._cut("body_cut=0")
+        self._resumed("body_cut=0")
 
     def test_body_closed_at_1(self):
-        self._cut("body_cut=1")
+        self._resumed("body_cut=1")
 
     def test_body_closed_at_8191(self):
-        self._cut("body_cut=8191")
+        self._resumed("body_cut=8191")
 
     def test_body_closed_at_8192(self):
-        self._cut("body_cut=8192")
+        self._resumed("body_cut=8192")
 
     def test_body_closed_at_8193(self):
-        self._cut("body_cut=8193")
+        self._resumed("body_cut=8193")
 
     def test_body_closed_half_way(self):
-        self._cut("body_cut=half")
+        self._resumed("body_cut=half")
 
     def test_body_closed_one_byte_before_the_end(self):
-        self._cut("body_cut=last")
+        self._resumed("body_cut=last")
 
     def test_body_reset_half_way(self):
-        self._cut("body_reset=half")
+        self._resumed("body_reset=half")
 
     def test_body_reset_at_8192(self):
-        self._cut("body_reset=8192")
+        self._resumed("body_reset=8192")
+
+    def test_each_connection_closed_after_20000_bytes(self):
+        self._resumed("body_cut=20000", times=3)
+
+    def test_each_connection_reset_after_20000_bytes(self):
+        self._resumed("body_reset=20000", times=3)
+
+    def test_cut_then_a_new_entity_tag_starts_from_zero(self):
+        srv = self.serve("cut_new_etag=half")
+        run = self.run_to_install(srv, expect_out=['ETag: "q-1"', '新的 ETag: "q-2"'])
+        self.assertEqual((gets(srv), sizes(run)), ([None, None], [0, 0]), run.transcript())
 
     # Reply faults ------------------------------------------------------------------------------
 
@@ -143,6 +165,7 @@ class Faults(unittest.TestCase):
                             expect_err=["下载失败: HTTP 请求失败，响应: HTTP/1.1 416"])
 
     def test_ranged_get_answered_with_the_whole_file(self):
+        # What is resumed is checked whole: the mismatch deletes both files, the next GET is whole.
         srv = self.serve("range_ignored")
         with open(PREFIX.temp("QuorvelLauncher.bin"), "wb") as f:
             f.write(self.data[:1000])
@@ -150,12 +173,14 @@ class Faults(unittest.TestCase):
             f.write(srv.etag.encode())
         self.run_to_install(srv, expect_err=[self.mismatch()],
                             expect_out=["ETag 匹配，继续下载文件", "当前文件大小: 1000 字节"])
-        gets = [r for m, r in srv.requests if m == "GET"]
-        self.assertEqual(gets[0], "bytes=1000-")
-        self.assertIsNone(gets[-1])
+        self.assertEqual(gets(srv)[0], "bytes=1000-")
+        self.assertIsNone(gets(srv)[-1])
 
     def test_wrong_checksum_header(self):
-        self.run_to_install(self.serve("wrong_crc"), expect_err=[self.mismatch(self.crc ^ 1)])
+        # The whole file came and its checksum differs: both files go, the next GET is whole.
+        srv = self.serve("wrong_crc")
+        self.run_to_install(srv, expect_err=[self.mismatch(self.crc ^ 1)])
+        self.assertEqual(gets(srv), [None, None])
 
     def test_no_checksum_header(self):
         self.run_to_install(self.serve("no_crc"), expect_err=[self.mismatch(0)])
@@ -179,6 +204,16 @@ class Faults(unittest.TestCase):
 
 def harness_exe():
     return os.environ["QUORVEL_EXE"]
+
+
+def gets(srv):
+    """The Range header of each GET, None where there was none."""
+    return [r for m, r in srv.requests if m == "GET"]
+
+
+def sizes(run):
+    """The file sizes the attempts started from ("当前文件大小: N 字节")."""
+    return [int(o.split()[1]) for o in run.out() if o.startswith("当前文件大小: ")]
 
 
 if __name__ == "__main__":

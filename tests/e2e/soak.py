@@ -206,7 +206,7 @@ class Soak:
                 self.faults[conn.plan.kind][where(conn, log_by_port)] += 1
                 drawn.append(f"{conn.plan} {where(conn, log_by_port)}")
         self.count["connections"] += len(self.proxy.connections) - conns_before
-        failed = ("下载失败", "下载文件CRC检查失败")  # each one is followed by a fresh start
+        failed = ("下载失败", "下载文件CRC检查失败")  # each one is followed by another attempt
         restarts = sum(line.startswith(failed) for line in run.err())
         self.count["restarts"] += restarts
 

@@ -2,33 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace quorvel {
 namespace {
 
-struct Snapshot {
-  Phase phase;
-  uint8_t percent;
-  friend bool operator==(const Snapshot&, const Snapshot&) = default;
-};
-
-// Reads the record from another thread with try_lock, as a job would: fails (nullopt) whenever the
-// tick holds the lock at that moment.
-std::optional<Snapshot> try_read_elsewhere(DownloadStatus& status) {
-  std::optional<Snapshot> result;
-  std::thread reader([&] {
-    if (status.mutex.try_lock()) {
-      result = Snapshot{status.phase, status.percent};
-      status.mutex.unlock();
-    }
-  });
-  reader.join();
-  return result;
-}
+using Snapshot = StatusSnapshot;
 
 class StatusTickTest : public ::testing::Test {
  protected:
@@ -42,8 +22,9 @@ class StatusTickTest : public ::testing::Test {
       record("sleep " + std::to_string(d.count()));
     };
     act.delete_download_files = [this] { record("delete"); };
-    act.start_download_job = [this](std::shared_ptr<DownloadStatus> status) {
-      record("start");
+    act.now = [this] { return clock_; };
+    act.start_download_job = [this](std::shared_ptr<DownloadStatus> status, size_t url) {
+      record(url == 0 ? "start" : "start mirror " + std::to_string(url));
       started_with_.push_back(status);
     };
     act.run_install_step = [this] { record("install"); };
@@ -51,16 +32,12 @@ class StatusTickTest : public ::testing::Test {
     act.exit_process = [this](int code) { record("exit " + std::to_string(code)); };
   }
 
-  void set(Phase phase, uint8_t percent) {
-    std::lock_guard lock(status_->mutex);
-    status_->phase = phase;
-    status_->percent = percent;
+  void set(Phase phase, uint8_t percent, AttemptOutcome outcome = {}) {
+    status_->publish_percent(percent);
+    if (phase != Phase::Downloading) status_->publish_phase(phase, outcome);
   }
 
-  Snapshot now() {
-    std::lock_guard lock(status_->mutex);
-    return {status_->phase, status_->percent};
-  }
+  Snapshot now() { return status_->copy(); }
 
   std::vector<std::string> tick() {
     events_.clear();
@@ -69,11 +46,10 @@ class StatusTickTest : public ::testing::Test {
     return events_;
   }
 
-  // Every action checks that the record is free, and notes the record as it was at that moment.
+  // Every action notes the record as it was at that moment (the record's lock is never held across
+  // an action: copying it here would deadlock otherwise).
   void record(std::string event) {
-    std::optional<Snapshot> seen = try_read_elsewhere(*status_);
-    EXPECT_TRUE(seen.has_value()) << "record locked during " << event;
-    if (seen) states_.push_back(*seen);
+    states_.push_back(status_->copy());
     events_.push_back(std::move(event));
   }
 
@@ -82,6 +58,7 @@ class StatusTickTest : public ::testing::Test {
   std::vector<std::string> events_;
   std::vector<Snapshot> states_;
   std::vector<std::shared_ptr<DownloadStatus>> started_with_;
+  std::chrono::milliseconds clock_{1'000'000};
 };
 
 using Events = std::vector<std::string>;
@@ -147,11 +124,20 @@ TEST_F(StatusTickTest, FailedDeletesWaitsThreeSecondsThenRestarts) {
   EXPECT_EQ(started_with_[0], status_);
 }
 
+TEST_F(StatusTickTest, ACutMidBodyKeepsTheFilesAndTheBarAndRestartsAfterThreeSeconds) {
+  AttemptOutcome cut;
+  cut.cut_mid_body = true;
+  set(Phase::Failed, 41, cut);
+  EXPECT_EQ(tick(), (Events{"sleep 3000", "start"}));
+  EXPECT_EQ(states_[1], (Snapshot{Phase::Downloading, 41}));  // nothing special any more
+  EXPECT_EQ(tick(), Events{"bar 41"});
+}
+
 TEST_F(StatusTickTest, EachFailureReportCausesExactlyOneRestart) {
   int deletions = 0;
   int starts = 0;
   context_.actions.delete_download_files = [&] { ++deletions; };
-  context_.actions.start_download_job = [&](std::shared_ptr<DownloadStatus>) { ++starts; };
+  context_.actions.start_download_job = [&](std::shared_ptr<DownloadStatus>, size_t) { ++starts; };
 
   set(Phase::Failed, 10);
   tick();
@@ -173,14 +159,45 @@ TEST_F(StatusTickTest, AJobThatReportsDuringTheRestartIsNotOverwrittenLater) {
   // A job started by the tick may publish at once; the tick's reset happens before the start, so
   // what the new job writes stays.
   set(Phase::Failed, 0);
-  context_.actions.start_download_job = [this](std::shared_ptr<DownloadStatus> status) {
-    std::lock_guard lock(status->mutex);
-    status->phase = Phase::Downloading;
-    status->percent = 12;
+  context_.actions.start_download_job = [](std::shared_ptr<DownloadStatus> status, size_t) {
+    status->publish_percent(12);
   };
   tick();
   EXPECT_EQ(now(), (Snapshot{Phase::Downloading, 12}));
   EXPECT_EQ(tick(), Events{"bar 12"});
+}
+
+TEST_F(StatusTickTest, LongerWaitsKeepTicking) {
+  // Each row: the outcome reported, then what the tick does at once, while waiting, and when due.
+  AttemptOutcome overloaded;
+  overloaded.retry_after = RetryAfter{503, "20", std::chrono::seconds(20)};
+  AttemptOutcome wrong_header;
+  wrong_header.announced = true;
+  wrong_header.announced_crc = 12345;
+  wrong_header.announced_etag = "\"q-1\"";
+  struct Row {
+    Phase phase;
+    AttemptOutcome outcome;
+    int64_t wait_ms;
+  };
+  const Row rows[] = {{Phase::Failed, overloaded, 20000},
+                      {Phase::CrcMismatch, wrong_header, 0},
+                      {Phase::CrcMismatch, wrong_header, 3000},
+                      {Phase::CrcMismatch, wrong_header, 6000}};
+  for (const Row& row : rows) {
+    set(row.phase, 40, row.outcome);
+    if (row.wait_ms == 0) {
+      EXPECT_EQ(tick(), (Events{"delete", "bar 0", "start"}));
+      continue;
+    }
+    EXPECT_EQ(tick(), (Events{"delete", "bar 0"}));  // no sleep: the window stays live
+    clock_ += std::chrono::milliseconds(row.wait_ms - 1);
+    EXPECT_EQ(tick(), Events{"bar 0"});
+    EXPECT_EQ(now(), (Snapshot{row.phase, 40, row.outcome}));  // no job runs meanwhile
+    clock_ += std::chrono::milliseconds(1);
+    EXPECT_EQ(tick(), (Events{"bar 0", "start"}));
+    EXPECT_EQ(now(), (Snapshot{Phase::Downloading, 0}));
+  }
 }
 
 TEST_F(StatusTickTest, TheWholeRoadFromDownloadToExit) {

@@ -2,13 +2,15 @@
 
 It serves the launcher like the real host (HEAD with Content-Length, ETag and the checksum header;
 GET with Range) but injects one fault into the first `times` exchanges it applies to, then behaves.
-Every request is recorded as (method, range header or None).
+Every request is recorded as (method, range header or None), and every GET's body as [first byte,
+bytes sent before a cut].
 
 Faults:
   refuse            nothing listens until the fault is used up (the port is opened later)
   accept_reset      reset (RST) each connection the moment it is accepted
   body_cut=N        GET body: close the connection after N body bytes ("half", "last" allowed)
   body_reset=N      GET body: reset (RST) the connection after N body bytes
+  cut_new_etag=N    as body_cut, and from the cut on the file has another entity tag
   hello_eof         close the TCP connection right after reading the ClientHello
   head_302          HEAD answered with a redirect
   head_http10       HEAD answered "HTTP/1.0 200 OK"
@@ -16,6 +18,7 @@ Faults:
   get_416           GET answered 416
   range_ignored     a ranged GET answered 200 with the whole file
   wrong_crc         the checksum header is wrong
+  head_503=N        HEAD answered 503 with "Retry-After: N"
   no_crc            no checksum header
   no_etag           no ETag header
   bad_utf8          the HEAD reply holds bytes that are not UTF-8
@@ -43,6 +46,7 @@ class FaultServer:
         self.payload, self.crc, self.etag = payload, crc, etag
         self.fault, self.left = fault, times
         self.requests = []
+        self.bodies = []
         self.lock = threading.Lock()
         self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         self.context.load_cert_chain(cert, key)
@@ -160,7 +164,10 @@ class FaultServer:
             self.heads += 1
         if self._take("etag_each_head"):
             etag_line = 'ETag: "q-%d"' % self.heads
-        if self._take("head_302"):
+        if self._take("head_503"):
+            lines = ["HTTP/1.1 503 Service Unavailable",
+                     "Retry-After: " + self.fault.partition("=")[2], "Content-Length: 0"]
+        elif self._take("head_302"):
             lines = ["HTTP/1.1 302 Found", "Location: https://elsewhere.invalid/",
                      "Content-Length: 0"]
         elif self._take("head_http10"):
@@ -213,6 +220,9 @@ class FaultServer:
         else:
             status = "HTTP/1.1 206 Partial Content" if start else "HTTP/1.1 200 OK"
         body = self.payload[start:]
+        sent = [start, 0]
+        with self.lock:
+            self.bodies.append(sent)
         head = "%s\r\nContent-Length: %d\r\nETag: %s\r\nConnection: close\r\n\r\n" % (
             status, len(body), self.etag)
         if self._take("get_bare_lf"):
@@ -222,6 +232,9 @@ class FaultServer:
         if cut is not None:
             kind, n = cut
             conn.sendall(body[:n])
+            sent[1] = n
+            if kind == "cut_new_etag":
+                self.etag = '"q-2"'
             if kind == "body_reset":
                 self._reset(conn)
             else:
@@ -233,7 +246,7 @@ class FaultServer:
 
     def _cut_point(self, body_length):
         kind, _, value = self.fault.partition("=")
-        if kind not in ("body_cut", "body_reset"):
+        if kind not in ("body_cut", "body_reset", "cut_new_etag"):
             return None
         n = {"half": body_length // 2, "last": body_length - 1}.get(value)
         n = int(value) if n is None else n
