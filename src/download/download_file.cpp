@@ -191,6 +191,9 @@ Task<Result<void>> download_file(const Connector& connector, const DownloadReque
   auto head = co_await read_get_head(*connection, &refused);
   if (!head) {
     attempt.retry_after = retry_after_of(refused, std::time(nullptr));
+    // A connection lost before the reply's head (a reset that overtakes it) has written nothing:
+    // what an earlier attempt left is kept for the next one to resume.
+    if (current_size != 0 && head.error().is_os()) attempt.cut_mid_body = true;
     co_return head;
   }
 

@@ -71,8 +71,9 @@ TEST(TaskbarButton, FollowsARunWithAFailureAMismatchAndAnInstall) {
       .set_taskbar = [&](TaskbarState state, int value) { button->show(state, value); },
       .hide_window = [] {},
       .sleep = [](std::chrono::milliseconds) {},
+      .now = [] { return std::chrono::milliseconds(0); },
       .delete_download_files = [] {},
-      .start_download_job = [](std::shared_ptr<DownloadStatus>) {},
+      .start_download_job = [](std::shared_ptr<DownloadStatus>, size_t) {},
       .run_install_step = [] {},
       .flush_output = [] {},
       .exit_process = [](int) {},
@@ -99,8 +100,8 @@ TEST(TaskbarButton, FollowsARunWithAFailureAMismatchAndAnInstall) {
     if (percent < 0) {
       SendMessageW(window, RegisterWindowMessageW(L"TaskbarButtonCreated"), 0, 0);
     } else {
-      context.status->phase = phase;
-      context.status->percent = static_cast<uint8_t>(percent);
+      context.status->reset(static_cast<uint8_t>(percent));
+      if (phase != Phase::Downloading) context.status->publish_phase(phase);
       status_tick(context);
     }
     EXPECT_EQ(list.calls, calls) << static_cast<int>(phase) << " " << percent;
