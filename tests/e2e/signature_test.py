@@ -7,6 +7,7 @@ QUORVEL_CHECK (the host build's quorvel-check, which must judge each launcher as
 """
 
 import datetime
+import glob
 import os
 import re
 import subprocess
@@ -144,6 +145,54 @@ class Signatures(EndToEnd):
                 self.assertEqual(len(self.refusals(run)), 0 if i else len(refused))
                 self.assertIn("下载成功", run.out())
                 self.assert_installed(data)
+
+    def test_closing_the_window_while_the_signature_is_checked_ends_with_status_0(self):
+        # Large enough that the check, which reads the file after the checksum pass did, takes
+        # seconds; the window is closed as soon as that second read begins.
+        work = tempfile.TemporaryDirectory(prefix="quorvel-big-")
+        self.addCleanup(work.cleanup)
+        work = work.name
+        material = SigningMaterial(work, PREFIX.ca_dir)
+        unsigned, signed = os.path.join(work, "big.exe"), os.path.join(work, "signed.exe")
+        with open(unsigned, "wb") as f:
+            f.write(read(FAKE_SETUP) + bytes(64 << 20))
+        material.sign(unsigned, signed, material.issue("big", PUBLISHERS[0]))
+        data = read(signed)
+        self.server(data, crc64_of_data(data)).start()
+        run = self.run_exe(SIGNED_EXE)
+        window = harness.find_window(self.display)
+        self.assertTrue(run.wait_for_line("下载完成！", 60), run.transcript())
+        path = os.path.realpath(PREFIX.temp("QuorvelLauncher.bin"))
+        opened, held, deadline = 0, False, time.monotonic() + 30
+        while opened < 2 and time.monotonic() < deadline and run.proc.poll() is None:
+            now = self.file_held(path)
+            opened += now and not held
+            held = now
+            time.sleep(0.005)
+        self.assertEqual(opened, 2, run.transcript())
+        harness.close_window(self.display, window)
+        self.assertEqual(self.finish(run, 30), 0, run.transcript())
+        self.assertNotIn("下载成功", run.out())
+        self.assertEqual(run.err(), [])
+        self.assert_nothing_installed()
+
+    @staticmethod
+    def file_held(path):
+        """Whether a program of this test has `path` open."""
+        for proc in glob.glob("/proc/[0-9]*"):
+            try:
+                with open(proc + "/cmdline", "rb") as f:
+                    if b"QuorvelSetup" not in f.read():
+                        continue
+            except OSError:
+                continue
+            for fd in glob.glob(proc + "/fd/*"):
+                try:
+                    if os.readlink(fd) == path:
+                        return True
+                except OSError:
+                    pass
+        return False
 
     def test_without_publishers_any_launcher_with_its_checksum_is_installed(self):
         srv = self.server(self.table[0][1], self.table[0][2]).start()
