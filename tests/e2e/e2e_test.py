@@ -15,6 +15,7 @@ import time
 import unittest
 
 import harness
+from connect_proxy import ConnectProxy
 
 EXE = os.environ.get("QUORVEL_EXE", "")
 FAKE_SETUP = os.environ.get("QUORVEL_FAKE_SETUP", "")
@@ -409,6 +410,102 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(self.finish(run), 0, run.transcript())
         self.assert_installed(data)
         self.assertEqual([line.split(" ")[0] for line in srv.access_log()], ["HEAD", "GET"])
+
+    @in_own_network_namespace
+    def test_behind_a_proxy_the_way_windows_names_is_taken_where_the_direct_way_is_closed(self):
+        # The host's name leads where nothing listens; only the proxy reaches the server.
+        names = tempfile.mkdtemp(dir=PREFIX.path)
+        for name, text in (("hosts", "127.0.0.3 localhost\n"), ("nsswitch.conf", "hosts: files\n")):
+            with open(os.path.join(names, name), "w") as f:
+                f.write(text)
+            subprocess.run(["mount", "--bind", os.path.join(names, name), "/etc/" + name],
+                           check=True)
+        data = payload(256 * 1024)
+        srv = self.server(data).start()
+        connect = "CONNECT localhost:%d HTTP/1.1" % PORT
+        refused = r"下载失败: .+ \(os error 10061\)"  # the direct way, as without a proxy
+        fixed = lambda port: (3, "127.0.0.1:%d" % port, "", "")  # noqa: E731
+        # The proxy's mode; the user's Internet Options for its port (flags, proxy, bypass list,
+        # script; None: Windows' default, automatic detection); every failure line the program
+        # prints, "" when it installs. {0} is the proxy.
+        rows = [
+            ("fixed proxy", "open", fixed, ""),
+            ("auto-config script", "open",
+             lambda port: (5, "", "", "http://127.0.0.1:%d/proxy.pac" % port), ""),
+            ("first of the list dead", "open",
+             lambda port: (3, "127.0.0.1:1;127.0.0.1:%d" % port, "", ""), ""),
+            ("bypassed host", "open",
+             lambda port: (3, "127.0.0.1:%d" % port, "*.test;localhost", ""), refused),
+            ("proxy refuses", "403", fixed,
+             "下载失败: 代理 {0} 回应 403 Forbidden / proxy {0} answered 403 Forbidden"),
+            ("proxy asks for a password", "basic", fixed,
+             "下载失败: 代理 {0} 要求输入密码（Basic），本程序无法提供 / "
+             r"proxy {0} asks for a password \(Basic\) which the program cannot supply"),
+            ("proxy asks for the Windows logon", "ntlm", fixed,
+             "下载失败: 代理 {0} 要求 Windows 登录（NTLM），登录失败 / "
+             r"proxy {0} asks for the Windows logon \(NTLM\), which failed: .+ \(os error -\d+\)"),
+            ("no proxy", "open", lambda port: None, refused),
+        ]
+        try:
+            for name, mode, settings, failure in rows:
+                with self.subTest(name):
+                    PREFIX.clean()
+                    served = len(srv.access_log())
+                    proxy = ConnectProxy(("127.0.0.1", PORT), mode)
+                    proxy.pac = ('function FindProxyForURL(url, host) '
+                                 '{ return "PROXY 127.0.0.1:%d; DIRECT"; }' % proxy.port)
+                    self.addCleanup(proxy.start().stop)
+                    PREFIX.set_internet_options(settings(proxy.port))
+                    through = "127.0.0.1:%d" % proxy.port
+                    run = self.run_program()
+                    self.run_behind_a_proxy(run, proxy, name, failure.format(through), through)
+                    self.assertEqual([line.split(" ")[0] for line in srv.access_log()[served:]],
+                                     [] if proxy.failed else ["HEAD", "GET"])
+                    if not proxy.failed:
+                        self.assert_installed(data)
+                        self.assertEqual(proxy.connects()[-2:], [connect] * 2)
+                    elif mode == "open":  # the direct way alone: the program without a proxy
+                        self.assert_nothing_installed()
+                        self.assertEqual(proxy.requests, [])
+                        self.assertEqual(run.out(), [])
+                    else:
+                        self.assert_nothing_installed()
+                        self.assertEqual(set(proxy.connects()), {connect})
+                    self.assertTrue(all(headers["host"] == "localhost:%d" % PORT
+                                        for line, headers in proxy.requests
+                                        if line.startswith("CONNECT ")), proxy.requests)
+        finally:
+            PREFIX.set_internet_options(None)
+
+    def run_behind_a_proxy(self, run, proxy, name, failure, through):
+        """Waits for the run's end, or for two failed attempts (then ends it), and checks its lines
+        against `failure` ("" for a run that installs). Sets proxy.failed."""
+        # Where this system has the Windows logon, the proxy has seen its messages' form.
+        if not failure or any("proxy-authorization" in h for _, h in proxy.requests):
+            proxy.failed = False
+            self.assertEqual(self.finish(run), 0, run.transcript())
+            self.assertEqual(proxy.faults, [])
+            line = "通过代理连接 / connecting through proxy "
+            expected = [line + through] * 2
+            if name == "first of the list dead":  # the GET takes the proxy that worked
+                expected.insert(0, line + "127.0.0.1:1")
+                self.assertRegex(run.err()[0], r"^代理 127.0.0.1:1 无法连接 / proxy 127.0.0.1:1 "
+                                 r"could not be reached: .+ \(os error 10061\)$")
+            self.assertEqual([t for t in run.out() if t.startswith(line)], expected,
+                             run.transcript())
+            with open(PREFIX.temp("QuorvelSetup.log"), "rb") as f:  # the support log has it too
+                self.assertIn((" out " + expected[-1] + "\n").encode(), f.read())
+            return
+        proxy.failed = True
+        deadline = time.monotonic() + 40
+        while time.monotonic() < deadline and len(self.failures(run)) < 2:
+            time.sleep(0.1)
+        run.kill()
+        self.assertGreaterEqual(len(self.failures(run)), 2, run.transcript())
+        # Nothing else but the retry's deletion of download files that are not there.
+        for line in run.err():
+            if not line.startswith("删除"):
+                self.assertRegex(line, "^" + failure + "$", run.transcript())
 
     def test_a_second_copy_started_mid_download_ends_at_once_and_touches_nothing(self):
         data = payload(700 * 1024)

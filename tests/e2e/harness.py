@@ -6,6 +6,7 @@ tree for these runs; the tests that use it take a CTest resource lock, so they n
 
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -157,6 +158,24 @@ class Prefix:
             except FileNotFoundError:
                 pass
         shutil.rmtree(os.path.dirname(self.game_dir), ignore_errors=True)
+
+    def set_internet_options(self, settings):
+        """The user's proxy settings in Internet Options, as Windows keeps them: (flags, proxy,
+        bypass, script URL) with the flags 1 direct, 2 fixed proxy, 4 auto-config script and
+        8 automatic detection; None removes them (Windows' default: automatic detection)."""
+        key = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections"
+        cmd = ["reg", "delete", key, "/v", "DefaultConnectionSettings", "/f"]
+        if settings is not None:
+            # Version, counter, flags, then the proxy, the bypass list and the script's URL, each
+            # as a length and its bytes.
+            flags, *texts = settings
+            value = struct.pack("<III", 0x46, 1, flags)
+            for text in texts:
+                value += struct.pack("<I", len(text)) + text.encode()
+            cmd = ["reg", "add", key, "/v", "DefaultConnectionSettings", "/t", "REG_BINARY", "/d",
+                   (value + bytes(32)).hex(), "/f"]
+        subprocess.run([WINE_RUN] + cmd, env=self.env(), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, check=False)
 
     def set_windows_version(self, program, version):
         """win7 / win10 for one program name only; None removes the override."""
