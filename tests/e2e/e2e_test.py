@@ -443,7 +443,8 @@ class EndToEnd(unittest.TestCase):
              r"proxy {0} asks for a password \(Basic\) which the program cannot supply"),
             ("proxy asks for the Windows logon", "ntlm", fixed,
              "下载失败: 代理 {0} 要求 Windows 登录（NTLM），登录失败 / "
-             r"proxy {0} asks for the Windows logon \(NTLM\), which failed: .+ \(os error -\d+\)"),
+             r"proxy {0} asks for the Windows logon \(NTLM\), which failed: "
+             r"(.+ \(os error -\d+\)|OS Error -\d+ \(FormatMessageW\(\) returned error \d+\))"),
             ("no proxy", "open", lambda port: None, refused),
         ]
         try:
@@ -480,9 +481,14 @@ class EndToEnd(unittest.TestCase):
     def run_behind_a_proxy(self, run, proxy, name, failure, through):
         """Waits for the run's end, or for two failed attempts (then ends it), and checks its lines
         against `failure` ("" for a run that installs). Sets proxy.failed."""
+        deadline = time.monotonic() + 60
+        while (time.monotonic() < deadline and run.proc.poll() is None and
+               len(self.failures(run)) < 2):
+            time.sleep(0.1)
         # Where this system has the Windows logon, the proxy has seen its messages' form.
-        if not failure or any("proxy-authorization" in h for _, h in proxy.requests):
-            proxy.failed = False
+        logon = any("proxy-authorization" in headers for _, headers in proxy.requests)
+        proxy.failed = bool(failure) and not logon
+        if not proxy.failed:
             self.assertEqual(self.finish(run), 0, run.transcript())
             self.assertEqual(proxy.faults, [])
             line = "通过代理连接 / connecting through proxy "
@@ -496,10 +502,6 @@ class EndToEnd(unittest.TestCase):
             with open(PREFIX.temp("QuorvelSetup.log"), "rb") as f:  # the support log has it too
                 self.assertIn((" out " + expected[-1] + "\n").encode(), f.read())
             return
-        proxy.failed = True
-        deadline = time.monotonic() + 40
-        while time.monotonic() < deadline and len(self.failures(run)) < 2:
-            time.sleep(0.1)
         run.kill()
         self.assertGreaterEqual(len(self.failures(run)), 2, run.transcript())
         # Nothing else but the retry's deletion of download files that are not there.

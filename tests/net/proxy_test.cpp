@@ -199,7 +199,9 @@ TEST(ProxyTunnel, DialogsEndInATunnelOrInTheirOwnText) {
        "",
        {connect + "\r\n", with_auth("T1"), with_auth("T3:C2")}},
       {"ntlm after the first reply ends the connection",
-       {ntlm + "<close>", challenge, ok},
+       {"HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: NTLM\r\n"
+        "Connection: close\r\n\r\n<close>",
+        challenge, ok},
        true,
        "",
        {connect + "\r\n", "|", with_auth("T1"), with_auth("T3:C2")}},
