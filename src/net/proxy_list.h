@@ -35,4 +35,7 @@ std::vector<ProxyWay> parse_proxy_list(std::string_view text);
 // port counts only for that port, one with "https://" only for https (the only scheme used).
 bool proxy_bypassed(std::string_view bypass_list, std::string_view host, uint16_t port);
 
+// ASCII letters compared without regard to case, as proxy words and header names are.
+bool equal_ignoring_case(std::string_view a, std::string_view b);
+
 }  // namespace quorvel
