@@ -35,6 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       (void)quorvel::error_text(next.error());
       break;
     }
+    if (next->step == quorvel::ConnectDialog::Next::Step::Tunnel) break;
+    // Whatever the proxy sent, the next request is one head that ends where it says.
     if (next->request.find("\r\n\r\n") != next->request.size() - 4) std::abort();
   }
   for (const quorvel::ProxyWay& way : quorvel::parse_proxy_list(text)) {
