@@ -424,13 +424,7 @@ class Bench:
     def proxy_rounds(self, path, crc):
         """The namespace's side of proxy_downloads: prints "proxy round N KIND MB/s" lines."""
         subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
-        names = tempfile.mkdtemp(dir=self.prefix.path)
-        hosts = os.path.join(names, "hosts")
-        for name, text in (("hosts", ""), ("nsswitch.conf", "hosts: files\n")):
-            with open(os.path.join(names, name), "w") as f:
-                f.write(text)
-            subprocess.run(["mount", "--bind", os.path.join(names, name), "/etc/" + name],
-                           check=True)
+        hosts = self.prefix.own_hosts_file("")
         self.prefix.restart_server()
         self.server_pid = wineserver_pid(self.prefix.path)
         with open(path, "rb") as f:

@@ -386,14 +386,7 @@ class EndToEnd(unittest.TestCase):
     @in_own_network_namespace
     def test_unresolvable_name_is_retried_every_three_seconds_until_it_resolves(self):
         # The namespace's own name lookup: its hosts file only, first without the download host.
-        names = tempfile.mkdtemp(dir=PREFIX.path)
-        hosts, nsswitch = os.path.join(names, "hosts"), os.path.join(names, "nsswitch.conf")
-        with open(hosts, "w") as f:
-            f.write("127.0.0.1 elsewhere\n")
-        with open(nsswitch, "w") as f:
-            f.write("hosts: files\n")
-        for own, system in ((hosts, "/etc/hosts"), (nsswitch, "/etc/nsswitch.conf")):
-            subprocess.run(["mount", "--bind", own, system], check=True)
+        hosts = PREFIX.own_hosts_file("127.0.0.1 elsewhere\n")
         data = payload(16 * 1024)
         srv = self.server(data).start()
         run = self.run_program()
@@ -414,12 +407,7 @@ class EndToEnd(unittest.TestCase):
     @in_own_network_namespace
     def test_behind_a_proxy_the_way_windows_names_is_taken_where_the_direct_way_is_closed(self):
         # The host's name leads where nothing listens; only the proxy reaches the server.
-        names = tempfile.mkdtemp(dir=PREFIX.path)
-        for name, text in (("hosts", "127.0.0.3 localhost\n"), ("nsswitch.conf", "hosts: files\n")):
-            with open(os.path.join(names, name), "w") as f:
-                f.write(text)
-            subprocess.run(["mount", "--bind", os.path.join(names, name), "/etc/" + name],
-                           check=True)
+        PREFIX.own_hosts_file("127.0.0.3 localhost\n")
         data = payload(256 * 1024)
         srv = self.server(data).start()
         connect = "CONNECT localhost:%d HTTP/1.1" % PORT
@@ -459,55 +447,43 @@ class EndToEnd(unittest.TestCase):
                     PREFIX.set_internet_options(settings(proxy.port))
                     through = "127.0.0.1:%d" % proxy.port
                     run = self.run_program()
-                    self.run_behind_a_proxy(run, proxy, name, failure.format(through), through)
-                    self.assertEqual([line.split(" ")[0] for line in srv.access_log()[served:]],
-                                     [] if proxy.failed else ["HEAD", "GET"])
-                    if not proxy.failed:
-                        self.assert_installed(data)
-                        self.assertEqual(proxy.connects()[-2:], [connect] * 2)
-                    elif mode == "open":  # the direct way alone: the program without a proxy
+                    deadline = time.monotonic() + 60
+                    while (time.monotonic() < deadline and run.proc.poll() is None and
+                           len(self.failures(run)) < 2):
+                        time.sleep(0.1)
+                    # Where this system has the Windows logon, the proxy has checked its messages.
+                    if any("proxy-authorization" in h for _, h in proxy.requests):
+                        failure = ""
+                    self.assertTrue(all(h["host"] == connect.split()[1] for line, h in
+                                        proxy.requests if line.startswith("CONNECT ")))
+                    served = [line.split(" ")[0] for line in srv.access_log()[served:]]
+                    if failure:
+                        run.kill()
+                        self.assertEqual(served, [])
                         self.assert_nothing_installed()
-                        self.assertEqual(proxy.requests, [])
-                        self.assertEqual(run.out(), [])
-                    else:
-                        self.assert_nothing_installed()
-                        self.assertEqual(set(proxy.connects()), {connect})
-                    self.assertTrue(all(headers["host"] == "localhost:%d" % PORT
-                                        for line, headers in proxy.requests
-                                        if line.startswith("CONNECT ")), proxy.requests)
+                        self.assertEqual(set(proxy.connects()), set() if mode == "open" else {connect})
+                        # Nothing else but the retry's deletion of files that are not there.
+                        errors = [t for t in run.err() if not t.startswith("删除")]
+                        self.assertGreaterEqual(len(errors), 2, run.transcript())
+                        for line in errors + run.out():
+                            self.assertRegex(line, "^(%s|通过代理连接 / connecting through proxy %s)$"
+                                             % (failure.format(through), through))
+                        continue
+                    self.assertEqual(self.finish(run), 0, run.transcript())
+                    self.assertEqual((served, proxy.faults), (["HEAD", "GET"], []))
+                    self.assert_installed(data)
+                    line = "通过代理连接 / connecting through proxy "
+                    expected = [line + through] * 2  # the HEAD's and the GET's
+                    if name == "first of the list dead":  # the GET takes the proxy that worked
+                        expected.insert(0, line + "127.0.0.1:1")
+                        self.assertRegex(run.err()[0], r"^代理 127.0.0.1:1 无法连接 / proxy "
+                                         r"127.0.0.1:1 could not be reached: .+ \(os error 10061\)$")
+                    self.assertEqual([t for t in run.out() if t.startswith(line)], expected)
+                    self.assertEqual(proxy.connects()[-2:], [connect] * 2)
+                    with open(PREFIX.temp("QuorvelSetup.log"), "rb") as f:  # the log has it too
+                        self.assertIn((" out " + expected[-1] + "\n").encode(), f.read())
         finally:
             PREFIX.set_internet_options(None)
-
-    def run_behind_a_proxy(self, run, proxy, name, failure, through):
-        """Waits for the run's end, or for two failed attempts (then ends it), and checks its lines
-        against `failure` ("" for a run that installs). Sets proxy.failed."""
-        deadline = time.monotonic() + 60
-        while (time.monotonic() < deadline and run.proc.poll() is None and
-               len(self.failures(run)) < 2):
-            time.sleep(0.1)
-        # Where this system has the Windows logon, the proxy has seen its messages' form.
-        logon = any("proxy-authorization" in headers for _, headers in proxy.requests)
-        proxy.failed = bool(failure) and not logon
-        if not proxy.failed:
-            self.assertEqual(self.finish(run), 0, run.transcript())
-            self.assertEqual(proxy.faults, [])
-            line = "通过代理连接 / connecting through proxy "
-            expected = [line + through] * 2
-            if name == "first of the list dead":  # the GET takes the proxy that worked
-                expected.insert(0, line + "127.0.0.1:1")
-                self.assertRegex(run.err()[0], r"^代理 127.0.0.1:1 无法连接 / proxy 127.0.0.1:1 "
-                                 r"could not be reached: .+ \(os error 10061\)$")
-            self.assertEqual([t for t in run.out() if t.startswith(line)], expected,
-                             run.transcript())
-            with open(PREFIX.temp("QuorvelSetup.log"), "rb") as f:  # the support log has it too
-                self.assertIn((" out " + expected[-1] + "\n").encode(), f.read())
-            return
-        run.kill()
-        self.assertGreaterEqual(len(self.failures(run)), 2, run.transcript())
-        # Nothing else but the retry's deletion of download files that are not there.
-        for line in run.err():
-            if not line.startswith("删除"):
-                self.assertRegex(line, "^" + failure + "$", run.transcript())
 
     def test_a_second_copy_started_mid_download_ends_at_once_and_touches_nothing(self):
         data = payload(700 * 1024)

@@ -159,6 +159,18 @@ class Prefix:
                 pass
         shutil.rmtree(os.path.dirname(self.game_dir), ignore_errors=True)
 
+    def own_hosts_file(self, text):
+        """In a mount namespace of the caller's own: name lookup from a hosts file holding `text`
+        only, bound over /etc/hosts (with an nsswitch.conf that asks nothing else). Yields the
+        file's path; what is written to it later counts at once."""
+        names = tempfile.mkdtemp(dir=self.path)
+        for name, content in (("hosts", text), ("nsswitch.conf", "hosts: files\n")):
+            with open(os.path.join(names, name), "w") as f:
+                f.write(content)
+            subprocess.run(["mount", "--bind", os.path.join(names, name), "/etc/" + name],
+                           check=True)
+        return os.path.join(names, "hosts")
+
     def set_internet_options(self, settings):
         """The user's proxy settings in Internet Options, as Windows keeps them: (flags, proxy,
         bypass, script URL) with the flags 1 direct, 2 fixed proxy, 4 auto-config script and

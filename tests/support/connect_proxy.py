@@ -1,9 +1,7 @@
-"""A CONNECT proxy on loopback. Each CONNECT is answered as `mode` says: "open" (200, then the
-tunnel is relayed to `upstream`, whatever host the request named), "403", "basic" (407 asking for a
-password) or "ntlm" (407 asking for the Windows logon; the form of the NTLM messages is checked, then
-the tunnel opens). GET /proxy.pac is answered with `pac`. Each request's line and headers are kept in
-`requests`, each malformed NTLM message in `faults`.
-"""
+"""A CONNECT proxy on loopback answering as `mode` says: "open" (200, then a tunnel to `upstream`
+whatever host was named), "403", "basic" (407 for a password), "ntlm" (407 for the Windows logon; the
+NTLM messages' form is checked, malformed ones kept in `faults`, then the tunnel). GET /proxy.pac
+gets `pac`. `requests` keeps each request's line and headers."""
 
 import base64
 import socket
@@ -93,14 +91,12 @@ class ConnectProxy:
                     if logon == 1:
                         client.sendall(AUTH % (b"NTLM " + base64.b64encode(CHALLENGE)))
                         continue
-                upstream = socket.create_connection(self.upstream, timeout=10)
-                upstream.settimeout(None)
-                client.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")
-                back = threading.Thread(target=pump, args=(upstream, client), daemon=True)
-                back.start()
-                pump(client, upstream)
-                back.join()
-                upstream.close()
+                with socket.create_connection(self.upstream) as upstream:
+                    client.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")
+                    back = threading.Thread(target=pump, args=(upstream, client), daemon=True)
+                    back.start()
+                    pump(client, upstream)
+                    back.join()
                 return
         except OSError:
             pass
