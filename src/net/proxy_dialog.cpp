@@ -106,4 +106,9 @@ std::string proxy_head_too_long_text(const ProxyEndpoint& proxy) {
          " sent a reply head over 65536 bytes";
 }
 
+std::string proxy_spoke_early_text(const ProxyEndpoint& proxy) {
+  const std::string name = endpoint_text(proxy);
+  return "代理 " + name + " 在回应之后多发了数据 / proxy " + name + " sent more than its reply";
+}
+
 }  // namespace quorvel

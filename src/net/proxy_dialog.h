@@ -69,5 +69,6 @@ class ConnectDialog {
 std::string proxy_unreachable_text(const ProxyEndpoint& proxy, std::string_view error);
 std::string proxy_closed_text(const ProxyEndpoint& proxy);
 std::string proxy_head_too_long_text(const ProxyEndpoint& proxy);
+std::string proxy_spoke_early_text(const ProxyEndpoint& proxy);
 
 }  // namespace quorvel

@@ -1,5 +1,7 @@
 #include "net/proxy_reply.h"
 
+#include <algorithm>
+
 #include "net/proxy_list.h"
 
 namespace quorvel {
@@ -56,8 +58,23 @@ std::string format_connect_request(std::string_view host, uint16_t port,
   return request;
 }
 
-bool proxy_head_complete(std::string_view head) {
-  return head.ends_with("\r\n\r\n") || head.ends_with("\n\n") || head == "\r\n" || head == "\n";
+size_t proxy_head_length(std::string_view bytes) {
+  for (size_t start = 0, feed; (feed = bytes.find('\n', start)) != std::string_view::npos;
+       start = feed + 1) {
+    if (feed == start || (feed == start + 1 && bytes[start] == '\r')) return feed + 1;
+  }
+  return 0;
+}
+
+size_t longest_line(std::string_view bytes) {
+  size_t longest = 0;
+  for (size_t start = 0; start < bytes.size();) {
+    size_t feed = bytes.find('\n', start);
+    const size_t end = feed == std::string_view::npos ? bytes.size() : feed + 1;
+    longest = std::max(longest, end - start);
+    start = end;
+  }
+  return longest;
 }
 
 Result<ConnectReply> parse_connect_reply(std::string_view head) {

@@ -38,8 +38,12 @@ struct ConnectReply {
 // bare LF is taken too). Fails with "invalid reply" when the status line is no HTTP/1 status.
 Result<ConnectReply> parse_connect_reply(std::string_view head);
 
-// Bytes of a head as they arrive: true once `head` ends with its blank line.
-bool proxy_head_complete(std::string_view head);
+// The length of the head at the start of `bytes`, its blank line included; 0 while it has not
+// ended.
+size_t proxy_head_length(std::string_view bytes);
+
+// The length of the longest line of `bytes`, its line feed included.
+size_t longest_line(std::string_view bytes);
 
 enum class ProxyAuthScheme : uint8_t { None, Negotiate, Ntlm, Password };
 

@@ -35,28 +35,37 @@ Task<Result<Connection>> open_tunnel(ConnectDialog& dialog,
     auto written = co_await connection->write_all(
         {reinterpret_cast<const uint8_t*>(request.data()), request.size()});
     if (!written) co_return broken(written.error());
-    // One byte at a time: whatever follows the head belongs to the host's TLS session.
-    std::string head;
-    size_t line_start = 0;
-    while (!proxy_head_complete(head)) {
-      uint8_t byte = 0;
-      auto n = co_await connection->read_some(std::span<uint8_t>(&byte, 1));
-      if (!n) co_return broken(n.error());
-      if (*n == 0) co_return Error::other(proxy_closed_text(dialog.proxy()));
-      head += static_cast<char>(byte);
-      if (byte == '\n') line_start = head.size();
-      if (head.size() > MAX_PROXY_HEAD_BYTES ||
-          head.size() - line_start > MAX_PROXY_HEAD_LINE_BYTES) {
+    // What arrives after the head can only be the reply's body: the proxy answers one request at
+    // a time, and the host's TLS speaks only after the client's hello.
+    std::string bytes;
+    size_t length = 0;
+    for (;;) {
+      length = proxy_head_length(bytes);
+      const std::string_view head =
+          std::string_view(bytes).substr(0, length ? length : bytes.size());
+      if (head.size() > MAX_PROXY_HEAD_BYTES || longest_line(head) > MAX_PROXY_HEAD_LINE_BYTES) {
         co_return Error::other(proxy_head_too_long_text(dialog.proxy()));
       }
+      if (length != 0) break;
+      uint8_t chunk[4096];
+      auto n = co_await connection->read_some(std::span<uint8_t>(chunk, sizeof chunk));
+      if (!n) co_return broken(n.error());
+      if (*n == 0) co_return Error::other(proxy_closed_text(dialog.proxy()));
+      bytes.append(reinterpret_cast<const char*>(chunk), *n);
     }
-    auto next = dialog.on_reply(head);
+    auto next = dialog.on_reply(std::string_view(bytes).substr(0, length));
     if (!next) co_return next.take_error();
+    const uint64_t early = bytes.size() - length;  // body bytes already read
+    const bool reconnect = next->step == ConnectDialog::Next::Step::Reconnect;
+    if (!reconnect &&
+        early > (next->step == ConnectDialog::Next::Step::Send ? next->skip_body : 0)) {
+      co_return Error::other(proxy_spoke_early_text(dialog.proxy()));
+    }
     switch (next->step) {
       case ConnectDialog::Next::Step::Tunnel:
         co_return std::move(*connection);
       case ConnectDialog::Next::Step::Send:
-        for (uint64_t left = next->skip_body; left > 0;) {
+        for (uint64_t left = next->skip_body - early; left > 0;) {
           uint8_t chunk[4096];
           const size_t want = left < sizeof chunk ? static_cast<size_t>(left) : sizeof chunk;
           auto n = co_await connection->read_some(std::span<uint8_t>(chunk, want));

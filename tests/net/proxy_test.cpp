@@ -157,6 +157,7 @@ TEST(ProxyTunnel, DialogsEndInATunnelOrInTheirOwnText) {
        "proxy 10.0.0.1:3128 sent a reply head over 65536 bytes",
        {first}},
       {{"SSH-2.0-OpenSSH\r\n\r\n"}, "proxy 10.0.0.1:3128 sent an invalid reply", {first}},
+      {{ok + "\x16\x03"}, "proxy 10.0.0.1:3128 sent more than its reply", {first}},
   };
   for (const auto& row : rows) {
     ScriptedProxy proxy{{row.replies.begin(), row.replies.end()}, {}, 0};
