@@ -1,17 +1,19 @@
 #include "check/signature_check.h"
 
-#include <openssl/pkcs7.h>
 #include <openssl/x509.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <vector>
+
+#include "download/pe_signature.h"
+#include "download/signature_reasons.h"
+#include "download/signed_data.h"
 
 extern char** environ;
 
@@ -21,6 +23,7 @@ namespace {
 
 constexpr const char* REQUIREMENT = "launcher signature";
 constexpr const char* SYSTEM_ROOTS = "/etc/ssl/certs/ca-certificates.crt";
+constexpr const char* NOT_FOR_CODE = " (the certificate is not for code signing)";
 constexpr const char* PLAYERS_SEE =
     ": players' bootstrappers refuse it, delete it and download it again every 3 seconds";
 
@@ -58,44 +61,57 @@ ToolRun run_tool(std::vector<std::string> args) {
 
 // The reason osslsigncode's report gives, in the bootstrapper's words.
 std::string failure_reason(const std::string& output) {
-  if (output.find("No signature found") != std::string::npos) return "no signature";
-  if (output.find("MISMATCH") != std::string::npos) return "digest mismatch";
-  if (output.find("certificate has expired") != std::string::npos)
-    return "expired without a timestamp";
+  using namespace signature_reason;
+  if (output.find("No signature found") != std::string::npos) return std::string(NO_SIGNATURE);
+  if (output.find("MISMATCH") != std::string::npos ||
+      output.find("digest failure") != std::string::npos)
+    return std::string(DIGEST_MISMATCH);
+  if (output.find("certificate has expired") != std::string::npos) return std::string(EXPIRED);
   if (output.find("purpose") != std::string::npos)
-    return "untrusted chain (the certificate is not for code signing)";
+    return std::string(UNTRUSTED_CHAIN) + NOT_FOR_CODE;
   const size_t error = output.find("Error: ");
-  if (error == std::string::npos) return "untrusted chain";
+  if (error == std::string::npos) return std::string(UNTRUSTED_CHAIN);
   const size_t end = output.find('\n', error);
-  return "untrusted chain (" + output.substr(error + 7, end - error - 7) + ")";
+  return std::string(UNTRUSTED_CHAIN) + " (" + output.substr(error + 7, end - error - 7) + ")";
 }
 
-// The signer's subject common name, from the signature osslsigncode extracts.
-std::optional<std::string> signer_name(const std::string& path) {
-  std::string dir = (std::filesystem::temp_directory_path() / "quorvel-check-XXXXXX").string();
-  if (mkdtemp(dir.data()) == nullptr) return std::nullopt;
-  const std::string der = dir + "/signature.der";
-  const ToolRun run = run_tool({"osslsigncode", "extract-signature", "-in", path, "-out", der});
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(der.c_str(), "rb"), std::fclose);
-  std::unique_ptr<PKCS7, void (*)(PKCS7*)> p7(
-      run.status == 0 && file ? d2i_PKCS7_fp(file.get(), nullptr) : nullptr, PKCS7_free);
-  std::filesystem::remove_all(dir);
-  if (!p7) return std::nullopt;
-  STACK_OF(X509)* signers = PKCS7_get0_signers(p7.get(), nullptr, 0);
-  if (signers == nullptr) return std::nullopt;
-  std::optional<std::string> name;
-  if (sk_X509_num(signers) > 0) {
-    X509_NAME* subject = X509_get_subject_name(sk_X509_value(signers, 0));
-    const int at = X509_NAME_get_index_by_NID(subject, NID_commonName, -1);
-    unsigned char* text = nullptr;
-    const int length = at < 0
-                           ? -1
-                           : ASN1_STRING_to_UTF8(
-                                 &text, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, at)));
-    name = length < 0 ? std::string() : std::string(reinterpret_cast<char*>(text), length);
-    OPENSSL_free(text);
-  }
-  sk_X509_free(signers);
+// The signer's certificate, read as the bootstrapper reads it; or why it cannot be.
+struct Signer {
+  std::vector<uint8_t> certificate;
+  std::string problem;
+};
+
+Signer signer_of(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::vector<uint8_t> file{std::istreambuf_iterator<char>(in), {}};
+  auto where = find_pe_signature(file);
+  if (!where && where.error().kind() == ErrorKind::NotFound)
+    return {{}, std::string(signature_reason::NO_SIGNATURE)};
+  if (!where) return {{}, signature_reason::unreadable(where.error().message())};
+  auto data = parse_signed_data(where->signature);
+  auto certificate =
+      data ? find_certificate(data->certificates, data->signer.issuer, data->signer.serial)
+           : std::nullopt;
+  if (!certificate)
+    return {{}, signature_reason::unreadable("the signer's certificate is missing")};
+  return {{certificate->begin(), certificate->end()}, {}};
+}
+
+// The subject common name of a DER certificate.
+std::optional<std::string> common_name(const std::vector<uint8_t>& der) {
+  const unsigned char* at = der.data();
+  std::unique_ptr<X509, void (*)(X509*)> cert(d2i_X509(nullptr, &at, static_cast<long>(der.size())),
+                                              X509_free);
+  if (!cert) return std::nullopt;
+  X509_NAME* subject = X509_get_subject_name(cert.get());
+  const int index = X509_NAME_get_index_by_NID(subject, NID_commonName, -1);
+  if (index < 0) return std::string();
+  unsigned char* text = nullptr;
+  const int length =
+      ASN1_STRING_to_UTF8(&text, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, index)));
+  if (length < 0) return std::nullopt;
+  std::string name(reinterpret_cast<char*>(text), static_cast<size_t>(length));
+  OPENSSL_free(text);
   return name;
 }
 
@@ -103,6 +119,10 @@ std::optional<std::string> signer_name(const std::string& path) {
 
 Finding check_launcher_signature(const std::string& path, std::span<const std::string> publishers,
                                  const std::optional<std::string>& ca_file) {
+  // What the bootstrapper reads itself comes first, as it does there: the file's layout and the
+  // signer's certificate.
+  const Signer signer = signer_of(path);
+  if (!signer.problem.empty()) return {Severity::Fail, REQUIREMENT, signer.problem + PLAYERS_SEE};
   const std::string roots = ca_file.value_or(SYSTEM_ROOTS);
   const ToolRun verify =
       run_tool({"osslsigncode", "verify", "-in", path, "-CAfile", roots, "-TSA-CAfile", roots});
@@ -111,11 +131,16 @@ Finding check_launcher_signature(const std::string& path, std::span<const std::s
             "not checked: osslsigncode could not run (bash scripts/setup.sh installs it)"};
   if (verify.status != 0)
     return {Severity::Fail, REQUIREMENT, failure_reason(verify.output) + PLAYERS_SEE};
-  const std::optional<std::string> name = signer_name(path);
+  // A certificate without extended key usages is valid for any purpose to OpenSSL, for none to
+  // the bootstrapper.
+  auto facts = parse_certificate(signer.certificate);
+  if (!facts || !facts->has_usage(oid::CODE_SIGNING))
+    return {Severity::Fail, REQUIREMENT,
+            std::string(signature_reason::UNTRUSTED_CHAIN) + NOT_FOR_CODE + PLAYERS_SEE};
+  const std::optional<std::string> name = common_name(signer.certificate);
   if (!name) return {Severity::Fail, REQUIREMENT, "the signer's certificate cannot be read"};
   if (std::ranges::find(publishers, *name) == publishers.end())
-    return {Severity::Fail, REQUIREMENT,
-            "wrong publisher: signed by \"" + *name + "\"" + PLAYERS_SEE};
+    return {Severity::Fail, REQUIREMENT, signature_reason::wrong_publisher(*name) + PLAYERS_SEE};
   const bool timestamped =
       verify.output.find("Timestamp Server Signature verification: ok") != std::string::npos;
   return {Severity::Ok, REQUIREMENT,

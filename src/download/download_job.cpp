@@ -8,8 +8,8 @@
 #include "download/download_file.h"
 #include "download/download_url.h"
 #include "download/files.h"
-#include "runtime/output.h"
 #include "download/secure_connector.h"
+#include "runtime/output.h"
 
 namespace quorvel {
 
@@ -111,24 +111,8 @@ void start_download_job(std::shared_ptr<DownloadStatus> status) {
 }
 
 bool verify_file_crc(const std::string& path, uint64_t expected) {
-  auto file = File::open_read(path);
-  if (!file) return false;
-  // Sized from the metadata with room for the final empty read, so a file that does not change
-  // while it is read is held in one allocation; a growing file doubles the buffer.
-  auto size = file->size();
-  size_t capacity = 64 * 1024;
-  if (size && *size < SIZE_MAX - capacity) capacity += static_cast<size_t>(*size);
-  std::vector<uint8_t> contents(capacity);
-  size_t used = 0;
-  for (;;) {
-    if (used == contents.size()) contents.resize(contents.size() * 2);
-    auto n = file->read(std::span(contents).subspan(used));
-    if (!n) return false;
-    if (*n == 0) break;
-    used += *n;
-  }
-  (void)file->close();
-  return crc64_xz(std::span(contents).first(used)) == expected;
+  auto contents = read_whole_file(path);
+  return contents && crc64_xz(*contents) == expected;
 }
 
 void delete_download_files() {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "runtime/error.h"
 
@@ -40,6 +41,9 @@ class File {
 
 // Writes all bytes; a write that takes none fails with "write zero".
 Result<void> write_all(File& file, std::span<const uint8_t> bytes);
+
+// The whole file, read to its end.
+Result<std::vector<uint8_t>> read_whole_file(const std::string& path);
 
 // Deletes the file at path. On Windows a read-only file is deleted too.
 Result<void> delete_file_at(const std::string& path);

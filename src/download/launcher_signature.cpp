@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "download/files.h"
+#include "download/signature_reasons.h"
+
 namespace quorvel {
 
 namespace {
@@ -32,12 +35,13 @@ bool among(std::span<const uint32_t> codes, uint32_t code) {
 }
 
 std::string trust_problem(int32_t result) {
+  using namespace signature_reason;
   const auto code = static_cast<uint32_t>(result);
-  if (among(NO_SIGNATURE_CODES, code)) return "no signature";
-  if (among(DIGEST_CODES, code)) return "digest mismatch";
-  if (among(UNTRUSTED_CODES, code)) return "untrusted chain";
-  if (code == EXPIRED_CODE) return "expired without a timestamp";
-  return "signature rejected (" + error_text(Error::os(result)) + ")";
+  if (among(NO_SIGNATURE_CODES, code)) return std::string(NO_SIGNATURE);
+  if (among(DIGEST_CODES, code)) return std::string(DIGEST_MISMATCH);
+  if (among(UNTRUSTED_CODES, code)) return std::string(UNTRUSTED_CHAIN);
+  if (code == EXPIRED_CODE) return std::string(EXPIRED);
+  return rejected(error_text(Error::os(result)));
 }
 
 }  // namespace
@@ -45,22 +49,27 @@ std::string trust_problem(int32_t result) {
 std::optional<std::string> launcher_signature_problem(
     const SignatureInspector& inspector, const std::string& path,
     std::span<const std::string_view> publishers) {
-  if (const int32_t trust = inspector.verify_trust(path); trust != 0) return trust_problem(trust);
-  // The system's verdict covers the digest and the signature; the chain and the name are checked
-  // here, because some systems accept any certificate at that step.
-  auto signer = inspector.inspect_signer(path);
-  if (!signer) return "signature unreadable (" + error_text(signer.error()) + ")";
+  using namespace signature_reason;
+  auto contents = read_whole_file(path);
+  if (!contents) return unreadable(error_text(contents.error()));
+  auto where = find_pe_signature(*contents);
+  if (!where && where.error().kind() == ErrorKind::NotFound) return std::string(NO_SIGNATURE);
+  if (!where) return unreadable(error_text(where.error()));
+  auto signer = inspector.inspect_signer(std::move(*contents), *where);
+  if (!signer) return unreadable(error_text(signer.error()));
+  if (!signer->digests_match) return std::string(DIGEST_MISMATCH);
   switch (signer->chain) {
     case ChainVerdict::Trusted:
       break;
     case ChainVerdict::Untrusted:
-      return std::string(signer->timestamped ? "untrusted chain at the countersigned time"
-                                             : "untrusted chain");
+      return std::string(signer->timestamped ? UNTRUSTED_AT_TIMESTAMP : UNTRUSTED_CHAIN);
     case ChainVerdict::Expired:
-      return std::string("expired without a timestamp");
+      return std::string(EXPIRED);
   }
   if (std::ranges::find(publishers, std::string_view(signer->subject)) == publishers.end())
-    return "wrong publisher: signed by \"" + signer->subject + "\"";
+    return wrong_publisher(signer->subject);
+  // Last: the program's own chain has fetched what the system's check may need.
+  if (const int32_t trust = inspector.verify_trust(path); trust != 0) return trust_problem(trust);
   return std::nullopt;
 }
 

@@ -10,7 +10,9 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "download/pe_signature.h"
 #include "runtime/error.h"
 
 namespace quorvel {
@@ -26,15 +28,18 @@ enum class ChainVerdict : uint8_t {
 struct SignerFacts {
   std::string subject;  // the signer certificate's subject common name, UTF-8
   ChainVerdict chain = ChainVerdict::Untrusted;
-  bool timestamped = false;
+  bool timestamped = false;    // by a timestamp whose every link holds
+  bool digests_match = false;  // image, signed content and signature over the attributes
 };
 
-// What the system says about one file. `verify_trust` is the system's Authenticode check of the
-// digest and signature (0 when both hold, else its HRESULT); `inspect_signer` reads the signer's
-// certificate and builds its chain.
+// What the system says about one file. `inspect_signer` judges the signature `where` in the
+// file's contents: its digests and the signer's chain (authenticode.h); `verify_trust` is the
+// system's own Authenticode check (0 when it accepts the file, else its HRESULT), which is where
+// Windows' policies have their say.
 struct SignatureInspector {
+  std::function<Result<SignerFacts>(std::vector<uint8_t> file, const PeSignature& where)>
+      inspect_signer;
   std::function<int32_t(const std::string& path)> verify_trust;
-  std::function<Result<SignerFacts>(const std::string& path)> inspect_signer;
 };
 
 // The system's own inspector; the native build has none and fails every file.
@@ -44,8 +49,8 @@ SignatureInspector system_signature_inspector();
 // off.
 std::span<const std::string_view> launcher_publishers();
 
-// Why the file at `path` must not run, as the line the program prints ("untrusted chain", ...); no
-// value when it is signed by one of `publishers` through a trusted chain.
+// Why the file at `path` must not run, as the line the program prints (signature_reasons.h); no
+// value when it is signed by one of `publishers` through a trusted chain and the system agrees.
 std::optional<std::string> launcher_signature_problem(const SignatureInspector& inspector,
                                                       const std::string& path,
                                                       std::span<const std::string_view> publishers);

@@ -1,19 +1,24 @@
-// The system's Authenticode check and the program's own check of the signer's chain. WinVerifyTrust
-// judges the digest and the signature; its chain verdict is not enough everywhere (Wine accepts a
-// self-signed certificate no store trusts), so the signer's chain is built here again, at the
-// countersigned time when an RFC 3161 timestamp checks out.
+// The system's side of the launcher's signature check: crypt32's hashes, its check of one
+// signature against a certificate's public key and its chain engine, for the program's own
+// judgement (authenticode.h); then WinVerifyTrust, through which Windows' own policies have their
+// say. Wine's WinVerifyTrust accepts signers no store trusts and never compares messageDigest, so
+// its verdict alone is not enough; Windows' is kept for what only Windows knows.
+#define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
 #include <windows.h>
 #include <winternl.h>
 
-#include "net/sspi_handles.h"
-// After the security headers sspi_handles.h sets up.
+#include "net/crypt32_handles.h"
+// After wincrypt.h.
 #include <softpub.h>
 #include <wintrust.h>
 
-#include <vector>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <memory>
 
+#include "download/authenticode.h"
 #include "download/launcher_signature.h"
-#include "download/timestamp_token.h"
 #include "runtime/system_library.h"
 #include "runtime/utf.h"
 
@@ -21,204 +26,159 @@ namespace quorvel {
 
 namespace {
 
-constexpr DWORD ENCODING = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-constexpr char RFC3161_COUNTERSIGNATURE[] = "1.3.6.1.4.1.311.3.3.1";
+// Chain building may fetch a missing intermediate or a root that the machine has not yet had from
+// Windows Update: for this long per check, then only from the cache.
+constexpr std::chrono::milliseconds FETCH_BUDGET{15'000};
 
-// Both DLLs come from the system directory when the first file is checked (wintrust is no known DLL
-// on every Windows, so it is never imported).
-struct SignatureFunctions {
-  decltype(&::WinVerifyTrust) WinVerifyTrust;
-  decltype(&::CryptQueryObject) CryptQueryObject;
-  decltype(&::CryptMsgOpenToDecode) CryptMsgOpenToDecode;
-  decltype(&::CryptMsgUpdate) CryptMsgUpdate;
-  decltype(&::CryptMsgGetParam) CryptMsgGetParam;
-  decltype(&::CryptMsgControl) CryptMsgControl;
-  decltype(&::CryptMsgClose) CryptMsgClose;
-  decltype(&::CertFindCertificateInStore) CertFindCertificateInStore;
-  decltype(&::CertGetNameStringW) CertGetNameStringW;
-  decltype(&::CryptHashCertificate2) CryptHashCertificate2;
-};
-
-Error last_error() {
-  return Error::os(static_cast<int32_t>(GetLastError()));
-}
-
-Result<SignatureFunctions> load_functions() {
-  if (auto tls = load_security_functions(); !tls) return tls.take_error();  // the handle owners
-  auto wintrust = load_system_library(L"wintrust.dll");
-  if (!wintrust) return wintrust.take_error();
-  auto crypt32 = load_system_library(L"crypt32.dll");
-  if (!crypt32) return crypt32.take_error();
-  SignatureFunctions f;
-  const HMODULE c = *crypt32;
-  if (!find_library_function(*wintrust, "WinVerifyTrust", f.WinVerifyTrust) ||
-      !find_library_function(c, "CryptQueryObject", f.CryptQueryObject) ||
-      !find_library_function(c, "CryptMsgOpenToDecode", f.CryptMsgOpenToDecode) ||
-      !find_library_function(c, "CryptMsgUpdate", f.CryptMsgUpdate) ||
-      !find_library_function(c, "CryptMsgGetParam", f.CryptMsgGetParam) ||
-      !find_library_function(c, "CryptMsgControl", f.CryptMsgControl) ||
-      !find_library_function(c, "CryptMsgClose", f.CryptMsgClose) ||
-      !find_library_function(c, "CertFindCertificateInStore", f.CertFindCertificateInStore) ||
-      !find_library_function(c, "CertGetNameStringW", f.CertGetNameStringW)) {
-    return last_error();
-  }
-  // Without it no timestamp can be matched to its signature, and signatures count as untimestamped.
-  find_library_function(c, "CryptHashCertificate2", f.CryptHashCertificate2);
-  return f;
-}
-
-// Loaded once; a failure is reported to every caller.
-const Result<SignatureFunctions>& functions() {
-  static const Result<SignatureFunctions> loaded = load_functions();
-  return loaded;
-}
-
-class CryptMessage {
+// The end of the current check's time for fetching; set when the check starts.
+class FetchBudget {
  public:
-  explicit CryptMessage(HCRYPTMSG message = nullptr) : message_(message) {}
-  CryptMessage(const CryptMessage&) = delete;
-  CryptMessage& operator=(const CryptMessage&) = delete;
-  ~CryptMessage() {
-    if (message_) functions()->CryptMsgClose(message_);
+  void start() { end_.store(now() + FETCH_BUDGET.count(), std::memory_order_relaxed); }
+  DWORD left_ms() const {
+    return static_cast<DWORD>(std::max<int64_t>(0, end_.load(std::memory_order_relaxed) - now()));
   }
-  HCRYPTMSG get() const { return message_; }
 
  private:
-  HCRYPTMSG message_;
-};
-
-// One parameter of a message, in a buffer aligned for the structure it holds.
-struct MessageParam {
-  std::vector<uint64_t> storage;
-  DWORD size = 0;
-  template <typename T>
-  const T* as() const {
-    return reinterpret_cast<const T*>(storage.data());
+  static int64_t now() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
   }
-  std::span<const uint8_t> bytes() const { return {as<uint8_t>(), size}; }
+  std::atomic<int64_t> end_{0};
 };
 
-Result<MessageParam> message_param(HCRYPTMSG message, DWORD type) {
-  MessageParam param;
-  if (!functions()->CryptMsgGetParam(message, type, 0, nullptr, &param.size)) return last_error();
-  param.storage.resize(param.size / sizeof(uint64_t) + 1);
-  if (!functions()->CryptMsgGetParam(message, type, 0, param.storage.data(), &param.size))
-    return last_error();
-  return param;
+using WinVerifyTrustFunction = decltype(&::WinVerifyTrust);
+
+// wintrust is no known DLL on every Windows, so it is never imported. A plain pointer in static
+// storage: nothing that the process's exit destroys under a running check.
+WinVerifyTrustFunction win_verify_trust() {
+  static const WinVerifyTrustFunction function = []() -> WinVerifyTrustFunction {
+    auto wintrust = load_system_library(L"wintrust.dll");
+    return wintrust ? library_function<WinVerifyTrustFunction>(*wintrust, "WinVerifyTrust")
+                    : nullptr;
+  }();
+  return function;
 }
 
-// The certificate in `store` that signed (issuer and serial of) `signer`.
-CertContext signer_certificate(HCERTSTORE store, const CERT_NAME_BLOB& issuer,
-                               const CRYPT_INTEGER_BLOB& serial) {
-  CERT_INFO wanted = {};
-  wanted.Issuer = issuer;
-  wanted.SerialNumber = serial;
-  return CertContext(functions()->CertFindCertificateInStore(
-      store, ENCODING, 0, CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
+const wchar_t* cng_name(HashAlgorithm hash) {
+  switch (hash) {
+    case HashAlgorithm::Sha1:
+      return L"SHA1";
+    case HashAlgorithm::Sha256:
+      return L"SHA256";
+    case HashAlgorithm::Sha384:
+      return L"SHA384";
+    case HashAlgorithm::Sha512:
+      return L"SHA512";
+  }
+  return L"";
 }
 
-// Revocation cannot be learnt offline and is not asked for.
+bool fits(Bytes data) {
+  return data.size() <= MAXDWORD;
+}
+
+std::optional<std::vector<uint8_t>> hash(HashAlgorithm algorithm, Bytes data) {
+  std::vector<uint8_t> digest(digest_size(algorithm));
+  DWORD size = static_cast<DWORD>(digest.size());
+  if (!fits(data) ||
+      !crypt32().CryptHashCertificate2(cng_name(algorithm), 0, nullptr, data.data(),
+                                       static_cast<DWORD>(data.size()), digest.data(), &size) ||
+      size != digest.size())
+    return std::nullopt;
+  return digest;
+}
+
+CertContext certificate_context(Bytes der) {
+  if (!fits(der)) return CertContext();
+  return CertContext(crypt32().CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
+                                                            static_cast<DWORD>(der.size())));
+}
+
+bool verify(Bytes certificate, Bytes signed_blob) {
+  CertContext cert = certificate_context(certificate);
+  if (!cert.get() || !fits(signed_blob)) return false;
+  CRYPT_DATA_BLOB blob{static_cast<DWORD>(signed_blob.size()),
+                       const_cast<BYTE*>(signed_blob.data())};
+  return crypt32().CryptVerifyCertificateSignatureEx(
+      0, X509_ASN_ENCODING, CRYPT_VERIFY_CERT_SIGN_SUBJECT_BLOB, &blob,
+      CRYPT_VERIFY_CERT_SIGN_ISSUER_PUBKEY, &cert.get()->pCertInfo->SubjectPublicKeyInfo, 0,
+      nullptr);
+}
+
+// Revocation is not asked for: a launcher must install where no revocation server is reachable.
 constexpr DWORD REVOCATION_UNKNOWN =
     CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
 
-// The chain of `cert` for `usage` at `when` (now when null), with `extra` offering intermediates.
-ChainVerdict chain_verdict(PCCERT_CONTEXT cert, HCERTSTORE extra, const char* usage,
-                           const FILETIME* when) {
-  LPSTR usages[] = {const_cast<LPSTR>(usage)};
+ChainVerdict chain(Bytes certificate, const std::vector<Bytes>& certificates, KeyUsage usage,
+                   std::optional<int64_t> when, const FetchBudget& budget) {
+  CertStore store(crypt32().CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
+  CertContext cert = certificate_context(certificate);
+  if (!store.get() || !cert.get()) return ChainVerdict::Untrusted;
+  for (Bytes other : certificates) {  // one that cannot be read is only not offered
+    if (fits(other))
+      crypt32().CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, other.data(),
+                                                 static_cast<DWORD>(other.size()),
+                                                 CERT_STORE_ADD_ALWAYS, nullptr);
+  }
+  LPSTR usages[] = {const_cast<LPSTR>(usage == KeyUsage::CodeSigning
+                                          ? szOID_PKIX_KP_CODE_SIGNING
+                                          : szOID_PKIX_KP_TIMESTAMP_SIGNING)};
   CERT_CHAIN_PARA para = {};
   para.cbSize = sizeof(para);
   para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
   para.RequestedUsage.Usage.cUsageIdentifier = 1;
   para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+  const DWORD left = budget.left_ms();
+  para.dwUrlRetrievalTimeout = left;
+  const DWORD flags = left > 0 ? 0 : CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL;
+  FILETIME at{};
+  if (when) at = {static_cast<DWORD>(*when), static_cast<DWORD>(*when >> 32)};
   PCCERT_CHAIN_CONTEXT raw = nullptr;
-  if (!crypt32().CertGetCertificateChain(nullptr, cert, const_cast<FILETIME*>(when), extra, &para,
-                                         0, nullptr, &raw))
+  if (!crypt32().CertGetCertificateChain(nullptr, cert.get(), when ? &at : nullptr, store.get(),
+                                         &para, flags, nullptr, &raw))
     return ChainVerdict::Untrusted;
-  CertChain chain(raw);
+  CertChain built(raw);
+  const DWORD problems = raw->TrustStatus.dwErrorStatus & ~REVOCATION_UNKNOWN;
+  if (problems == CERT_TRUST_IS_NOT_TIME_VALID) return ChainVerdict::Expired;
+  if (problems != 0) return ChainVerdict::Untrusted;
   CERT_CHAIN_POLICY_PARA policy = {};
   policy.cbSize = sizeof(policy);
   policy.dwFlags = CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS;
   CERT_CHAIN_POLICY_STATUS status = {};
   status.cbSize = sizeof(status);
-  const DWORD problems = raw->TrustStatus.dwErrorStatus & ~REVOCATION_UNKNOWN;
-  if (problems == CERT_TRUST_IS_NOT_TIME_VALID) return ChainVerdict::Expired;
-  if (problems != 0) return ChainVerdict::Untrusted;
   if (!crypt32().CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_BASE, raw, &policy, &status) ||
       status.dwError != 0)
     return ChainVerdict::Untrusted;
   return ChainVerdict::Trusted;
 }
 
-const wchar_t* cng_name(ImprintHash hash) {
-  switch (hash) {
-    case ImprintHash::Sha1:
-      return L"SHA1";
-    case ImprintHash::Sha256:
-      return L"SHA256";
-    case ImprintHash::Sha384:
-      return L"SHA384";
-    case ImprintHash::Sha512:
-      return L"SHA512";
-  }
-  return L"";
-}
-
-// The time an RFC 3161 countersignature on `signer` vouches for, when its signature holds, it
-// imprints the signer's signature value and its signer chains to a trusted time-stamping root.
-std::optional<FILETIME> countersigned_time(const CMSG_SIGNER_INFO& signer) {
-  const CRYPT_ATTRIBUTE* token = nullptr;
-  for (DWORD i = 0; i < signer.UnauthAttrs.cAttr; ++i) {
-    const CRYPT_ATTRIBUTE& attr = signer.UnauthAttrs.rgAttr[i];
-    if (std::string_view(attr.pszObjId) == RFC3161_COUNTERSIGNATURE && attr.cValue == 1)
-      token = &attr;
-  }
-  const SignatureFunctions& f = *functions();
-  if (token == nullptr || f.CryptHashCertificate2 == nullptr) return std::nullopt;
-  CryptMessage message(f.CryptMsgOpenToDecode(ENCODING, 0, 0, 0, nullptr, nullptr));
-  if (!message.get() ||
-      !f.CryptMsgUpdate(message.get(), token->rgValue[0].pbData, token->rgValue[0].cbData, TRUE))
-    return std::nullopt;
-  auto content = message_param(message.get(), CMSG_CONTENT_PARAM);
-  auto info = content ? parse_timestamp_info(content->bytes()) : std::nullopt;
-  if (!info) return std::nullopt;
-
-  std::vector<uint8_t> digest(info->hashed.size());
-  DWORD digest_size = static_cast<DWORD>(digest.size());
-  if (!f.CryptHashCertificate2(cng_name(info->hash), 0, nullptr, signer.EncryptedHash.pbData,
-                               signer.EncryptedHash.cbData, digest.data(), &digest_size) ||
-      digest != info->hashed)
-    return std::nullopt;
-
-  CertStore store(crypt32().CertOpenStore(CERT_STORE_PROV_MSG, ENCODING, 0, 0, message.get()));
-  auto tsa = message_param(message.get(), CMSG_SIGNER_CERT_INFO_PARAM);
-  if (!store.get() || !tsa) return std::nullopt;
-  const CERT_INFO* tsa_info = tsa->as<CERT_INFO>();
-  CertContext tsa_cert = signer_certificate(store.get(), tsa_info->Issuer, tsa_info->SerialNumber);
-  if (!tsa_cert.get() ||
-      !f.CryptMsgControl(message.get(), 0, CMSG_CTRL_VERIFY_SIGNATURE, tsa_cert.get()->pCertInfo))
-    return std::nullopt;
-  const FILETIME when{static_cast<DWORD>(info->time), static_cast<DWORD>(info->time >> 32)};
-  if (chain_verdict(tsa_cert.get(), store.get(), szOID_PKIX_KP_TIMESTAMP_SIGNING, &when) !=
-      ChainVerdict::Trusted)
-    return std::nullopt;
-  return when;
-}
-
-std::string common_name(PCCERT_CONTEXT cert) {
-  const SignatureFunctions& f = *functions();
+std::string subject_name(Bytes certificate) {
+  CertContext cert = certificate_context(certificate);
+  if (!cert.get()) return {};
   void* oid = const_cast<char*>(szOID_COMMON_NAME);
-  const DWORD size = f.CertGetNameStringW(cert, CERT_NAME_ATTR_TYPE, 0, oid, nullptr, 0);
+  const DWORD size =
+      crypt32().CertGetNameStringW(cert.get(), CERT_NAME_ATTR_TYPE, 0, oid, nullptr, 0);
   std::wstring name(size, L'\0');
-  f.CertGetNameStringW(cert, CERT_NAME_ATTR_TYPE, 0, oid, name.data(), size);
+  crypt32().CertGetNameStringW(cert.get(), CERT_NAME_ATTR_TYPE, 0, oid, name.data(), size);
   name.resize(name.empty() ? 0 : size - 1);
   return utf16_to_utf8(name).value_or(std::string());
 }
 
-int32_t verify_trust(const std::string& path) {
-  if (!functions()) {  // never 0, which would mean a sound signature
-    const int32_t code = functions().error().code();
-    return code != 0 ? code : static_cast<int32_t>(TRUST_E_PROVIDER_UNKNOWN);
-  }
+Result<SignerFacts> inspect_signer(std::vector<uint8_t> file, const PeSignature& where,
+                                   FetchBudget& budget) {
+  if (auto loaded = load_crypt32(); !loaded) return loaded.take_error();
+  budget.start();
+  const SignatureCrypto crypto{
+      hash, verify,
+      [&budget](Bytes cert, const std::vector<Bytes>& certs, KeyUsage usage,
+                std::optional<int64_t> when) { return chain(cert, certs, usage, when, budget); },
+      subject_name};
+  return authenticode_facts(std::move(file), where, crypto);
+}
+
+int32_t verify_trust(const std::string& path, const FetchBudget& budget) {
+  const WinVerifyTrustFunction verify_file = win_verify_trust();
+  if (verify_file == nullptr) return static_cast<int32_t>(TRUST_E_PROVIDER_UNKNOWN);
   auto wide = utf8_to_utf16(path);
   if (!wide) return static_cast<int32_t>(TRUST_E_SUBJECT_FORM_UNKNOWN);
   WINTRUST_FILE_INFO file = {};
@@ -231,50 +191,24 @@ int32_t verify_trust(const std::string& path) {
   data.dwUnionChoice = WTD_CHOICE_FILE;
   data.pFile = &file;
   data.dwStateAction = WTD_STATEACTION_VERIFY;
-  data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
+  // What the program's own chain fetched is in the cache by now; once the check's time is spent,
+  // the cache is all WinVerifyTrust may use.
+  data.dwProvFlags = budget.left_ms() > 0 ? 0 : WTD_CACHE_ONLY_URL_RETRIEVAL;
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  const LONG result =
-      functions()->WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  const LONG result = verify_file(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
   data.dwStateAction = WTD_STATEACTION_CLOSE;
-  functions()->WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  verify_file(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
   return result;
-}
-
-Result<SignerFacts> inspect_signer(const std::string& path) {
-  if (!functions()) return functions().error();
-  const SignatureFunctions& f = *functions();
-  auto wide = utf8_to_utf16(path);
-  if (!wide) return Error::kind(ErrorKind::InvalidInput, "path is not valid UTF-8");
-  HCERTSTORE raw_store = nullptr;
-  HCRYPTMSG raw_message = nullptr;
-  if (!f.CryptQueryObject(CERT_QUERY_OBJECT_FILE, wide->c_str(),
-                          CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED, CERT_QUERY_FORMAT_FLAG_BINARY,
-                          0, nullptr, nullptr, nullptr, &raw_store, &raw_message, nullptr))
-    return last_error();
-  CertStore store(raw_store);
-  CryptMessage message(raw_message);
-  auto signer_param = message_param(message.get(), CMSG_SIGNER_INFO_PARAM);
-  if (!signer_param) return signer_param.take_error();
-  const CMSG_SIGNER_INFO* signer = signer_param->as<CMSG_SIGNER_INFO>();
-  CertContext cert = signer_certificate(store.get(), signer->Issuer, signer->SerialNumber);
-  if (!cert.get()) return last_error();
-
-  SignerFacts facts;
-  facts.subject = common_name(cert.get());
-  const std::optional<FILETIME> signed_at = countersigned_time(*signer);
-  facts.timestamped = signed_at.has_value();
-  facts.chain = chain_verdict(cert.get(), store.get(), szOID_PKIX_KP_CODE_SIGNING,
-                              signed_at ? &*signed_at : nullptr);
-  // At the countersigned time the certificate was valid or it was not; expiry since is no fault.
-  if (facts.timestamped && facts.chain == ChainVerdict::Expired)
-    facts.chain = ChainVerdict::Untrusted;
-  return facts;
 }
 
 }  // namespace
 
 SignatureInspector system_signature_inspector() {
-  return {verify_trust, inspect_signer};
+  auto budget = std::make_shared<FetchBudget>();
+  return {[budget](std::vector<uint8_t> file, const PeSignature& where) {
+            return inspect_signer(std::move(file), where, *budget);
+          },
+          [budget](const std::string& path) { return verify_trust(path, *budget); }};
 }
 
 }  // namespace quorvel

@@ -5,16 +5,23 @@
 #include <string>
 #include <string_view>
 
-#include "runtime/output.h"
 #include "main/file_ops.h"
 #include "main/launch.h"
 #include "main/remove_tree.h"
 #include "runtime/delete_file.h"
+#include "runtime/output.h"
 #include "runtime/paths.h"
 #include "runtime/win_handle.h"
 
 namespace quorvel {
 namespace {
+
+constexpr RetryStep DELETE_STEP{"删除旧的安装程序", "deleting the existing file"};
+constexpr RetryStep COPY_STEP{"复制文件", "copying the file"};
+constexpr RetryStep START_STEP{"启动安装程序", "starting the setup executable"};
+constexpr char NOT_VERIFIED_LINE[] =
+    "安装程序不是已校验的下载文件，未启动 / Setup executable is not the verified download; not "
+    "started";
 
 void report(std::string_view prefix, const Error& error) {
   print_line(OutputStream::Err, std::string(prefix) + error_text(error));
@@ -91,22 +98,27 @@ void prepare_game_directory(const std::wstring& game_directory) {
 
 }  // namespace
 
-void run_install_step() {
+bool run_install_step(const RetryWaits& waits) {
+  BusyRetry retry(waits);
   // Without a temporary folder there is nothing to copy or start; the copy and the start report
   // why, and nothing is written to the current directory instead.
   const Result<std::wstring> download_file = download_file_path();
   const Result<std::wstring> setup_executable = setup_executable_path();
 
   if (setup_executable.ok() && path_exists(*setup_executable)) {
-    if (Result<void> deleted = delete_file(*setup_executable); !deleted.ok()) {
-      report("Failed to delete existing file: ", deleted.error());
-    }
+    const RetryOutcome deleted = retry.run(
+        DELETE_STEP, [&] { return delete_file(*setup_executable); },
+        [](const Error& error) { report("Failed to delete existing file: ", error); });
+    if (deleted == RetryOutcome::WindowClosed) return false;
   }
   if (!download_file.ok() || !setup_executable.ok()) {
     report("Failed to copy file: ",
            download_file.ok() ? setup_executable.error() : download_file.error());
-  } else if (Result<void> copied = copy_file(*download_file, *setup_executable); !copied.ok()) {
-    report("Failed to copy file: ", copied.error());
+  } else {
+    const RetryOutcome copied = retry.run(
+        COPY_STEP, [&] { return copy_file(*download_file, *setup_executable); },
+        [](const Error& error) { report("Failed to copy file: ", error); });
+    if (copied == RetryOutcome::WindowClosed) return false;
   }
 
   const std::wstring game_directory = game_directory_path();
@@ -116,11 +128,26 @@ void run_install_step() {
     report("Failed to create compatibility mode file: ", created.error());
   }
 
-  if (setup_executable.ok()) {
-    start_setup_executable(*setup_executable);
-  } else {
+  if (!setup_executable.ok()) {
     report("Failed to start setup executable: ", setup_executable.error());
+    return true;
   }
+  // Without a download path nothing can vouch for the file there.
+  const std::wstring download = download_file.ok() ? *download_file : std::wstring();
+  const RetryOutcome started = retry.run(
+      START_STEP, [&] { return start_verified_setup_executable(*setup_executable, download); },
+      [](const Error& error) {
+        if (is_not_verified(error)) {
+          print_line(OutputStream::Err, NOT_VERIFIED_LINE);
+        } else {
+          report("Failed to start setup executable: ", error);
+        }
+      });
+  if (started == RetryOutcome::WindowClosed) return false;
+  if (started == RetryOutcome::Succeeded) {
+    print_line(OutputStream::Out, "Setup executable started successfully");
+  }
+  return true;
 }
 
 }  // namespace quorvel

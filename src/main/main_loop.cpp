@@ -30,4 +30,17 @@ void run_main_loop(const MainLoopHooks& hooks) {
   }
 }
 
+bool wait_handling_messages(const MainLoopHooks& hooks, int64_t milliseconds) {
+  int64_t start = hooks.now();
+  for (;;) {
+    for (int i = 0; i < MESSAGES_PER_ITERATION; ++i) {
+      if (hooks.message_step() != 1) return false;
+    }
+    const int64_t now = hooks.now();
+    if (now < start) start = now;
+    if (elapsed_milliseconds(start, now) >= milliseconds) return true;
+    hooks.sleep(LOOP_SLEEP_MS);
+  }
+}
+
 }  // namespace quorvel

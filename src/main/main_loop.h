@@ -28,4 +28,9 @@ int64_t elapsed_milliseconds(int64_t earlier, int64_t later);
 // Runs until a message step asks to quit.
 void run_main_loop(const MainLoopHooks& hooks);
 
+// A wait inside the tick that keeps the window drawn and closable: handles messages as the loop
+// does (at most five, then 5 ms of sleep) for `milliseconds`, without ticking. False as soon as a
+// message step asks to quit. A clock set back restarts the count, as in the loop.
+bool wait_handling_messages(const MainLoopHooks& hooks, int64_t milliseconds);
+
 }  // namespace quorvel

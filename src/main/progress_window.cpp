@@ -34,6 +34,9 @@ ProgressWindow create_progress_window(BannerImage banner, const PrimaryOutput& o
   uiBoxAppend(box, uiControl(bar), 0);
 
   uiWindowSetChild(window, uiControl(box));
+  // Before the window shows, so that the shell's announcement of its button is heard.
+  result.taskbar =
+      std::make_shared<TaskbarButton>(reinterpret_cast<HWND>(uiControlHandle(uiControl(window))));
   uiControlShow(uiControl(window));
 
   result.window = window;

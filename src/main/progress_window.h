@@ -7,6 +7,7 @@
 
 #include "main/banner.h"
 #include "main/display.h"
+#include "main/taskbar_button.h"
 #include "ui.h"
 
 namespace quorvel {
@@ -22,6 +23,8 @@ struct ProgressBar {
 struct ProgressWindow {
   uiWindow* window = nullptr;
   std::shared_ptr<ProgressBar> progress;
+  // The window's taskbar button, following the bar; GUI thread only.
+  std::shared_ptr<TaskbarButton> taskbar;
 };
 
 // Builds and shows the window. The banner passes to the drawing area's handler for the rest of

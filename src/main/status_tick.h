@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "download/download_status.h"
+#include "main/taskbar_state.h"
 
 namespace quorvel {
 
@@ -15,6 +16,8 @@ namespace quorvel {
 // engine and the process; tests substitute recorders.
 struct StatusTickActions {
   std::function<void(int value)> set_progress;
+  // The taskbar button's state and value (0 to 100); nothing where the shell shows none.
+  std::function<void(TaskbarState state, int value)> set_taskbar;
   std::function<void()> hide_window;
   std::function<void(std::chrono::milliseconds duration)> sleep;
   std::function<void()> delete_download_files;
@@ -27,6 +30,8 @@ struct StatusTickActions {
 struct StatusTickContext {
   std::shared_ptr<DownloadStatus> status;
   StatusTickActions actions;
+  // Set by a checksum mismatch; the taskbar shows paused until the new download has moved.
+  bool mismatch_not_moved = false;
 };
 
 constexpr std::chrono::milliseconds RETRY_DELAY{3000};

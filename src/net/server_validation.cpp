@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "net/clock_check.h"
 #include "net/sspi_handles.h"
 
 namespace quorvel {
@@ -50,6 +51,12 @@ bool chain_contains_any(PCCERT_CHAIN_CONTEXT chain, HCERTSTORE store) {
 }
 
 }  // namespace
+
+bool fails_only_on_time(DWORD error_status, DWORD ignored) {
+  constexpr DWORD TIME = CERT_TRUST_IS_NOT_TIME_VALID | CERT_TRUST_IS_NOT_TIME_NESTED;
+  return (error_status & CERT_TRUST_IS_NOT_TIME_VALID) != 0 &&
+         chain_status_error(error_status & ~TIME, ignored) == 0;
+}
 
 int32_t chain_status_error(DWORD error_status, DWORD ignored) {
   DWORD problems = error_status & ~(REVOCATION_UNKNOWN | ignored);
@@ -186,8 +193,14 @@ Result<Validation> verify_server_chain(CtxtHandle* context, HCERTSTORE extra_roo
   // unknown revocation, but a policy that passes one (Wine's accepts a leaf from an unknown issuer
   // when no intermediate was sent) must not let it through.
   if (verdict == 0) verdict = chain_status_error(trust, accepted_status);
-  if (verdict != 0) return Error::os(verdict);
-  return Validation::Accepted;
+  if (verdict == 0) return Validation::Accepted;
+  if (verdict == static_cast<int32_t>(CERT_E_EXPIRED) &&
+      fails_only_on_time(trust, accepted_status)) {
+    if (std::optional<std::string> note = wrong_clock_note(clock_now(), build_time())) {
+      return Error::other(error_text(Error::os(verdict)) + "; " + *note);
+    }
+  }
+  return Error::os(verdict);
 }
 
 }  // namespace quorvel

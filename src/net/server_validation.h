@@ -32,6 +32,10 @@ Result<Validation> verify_server_chain(CtxtHandle* context, HCERTSTORE extra_roo
 // status bits the caller has accepted.
 int32_t chain_status_error(DWORD error_status, DWORD ignored = 0);
 
+// Whether a chain's trust status holds no problem besides a certificate outside its validity
+// period (and unknown revocation, and the `ignored` bits).
+bool fails_only_on_time(DWORD error_status, DWORD ignored = 0);
+
 // Whether the policy's verdict `policy_error` is only about revocation status that could not be
 // learnt, which the program accepts.
 bool is_revocation_unknown(int32_t policy_error);

@@ -11,33 +11,10 @@ namespace quorvel {
 namespace {
 
 std::atomic<const SecurityFunctionTableW*> loaded{nullptr};
-CertificateFunctions certificate_functions;  // written once, before `loaded` is published
 detail::Mutex loading;
 
 Error last_error() {
   return Error::os(static_cast<int32_t>(GetLastError()));
-}
-
-Result<CertificateFunctions> load_certificate_functions() {
-  auto module = load_system_library(L"crypt32.dll");
-  if (!module) return module.take_error();
-  CertificateFunctions f;
-  const HMODULE m = *module;
-  if (!find_library_function(m, "CertOpenStore", f.CertOpenStore) ||
-      !find_library_function(m, "CertCloseStore", f.CertCloseStore) ||
-      !find_library_function(m, "CertDuplicateStore", f.CertDuplicateStore) ||
-      !find_library_function(m, "CertCreateCertificateContext", f.CertCreateCertificateContext) ||
-      !find_library_function(m, "CertFreeCertificateContext", f.CertFreeCertificateContext) ||
-      !find_library_function(m, "CertAddCertificateContextToStore",
-                             f.CertAddCertificateContextToStore) ||
-      !find_library_function(m, "CertEnumCertificatesInStore", f.CertEnumCertificatesInStore) ||
-      !find_library_function(m, "CertGetCertificateChain", f.CertGetCertificateChain) ||
-      !find_library_function(m, "CertFreeCertificateChain", f.CertFreeCertificateChain) ||
-      !find_library_function(m, "CertVerifyCertificateChainPolicy",
-                             f.CertVerifyCertificateChainPolicy)) {
-    return last_error();
-  }
-  return f;
 }
 
 Result<const SecurityFunctionTableW*> load_sspi_table() {
@@ -56,29 +33,22 @@ Result<const SecurityFunctionTableW*> load_security_functions() {
   if (const SecurityFunctionTableW* table = loaded.load(std::memory_order_acquire)) return table;
   std::lock_guard lock(loading);
   if (const SecurityFunctionTableW* table = loaded.load(std::memory_order_acquire)) return table;
-  auto certificates = load_certificate_functions();
-  if (!certificates) return certificates.take_error();
+  if (auto certificates = load_crypt32(); !certificates) return certificates.take_error();
   auto table = load_sspi_table();
   if (!table) return table;
-  certificate_functions = *certificates;
   loaded.store(*table, std::memory_order_release);
   return table;
 }
 
 void replace_security_functions_for_testing(const SecurityFunctionTableW* table,
-                                            const CertificateFunctions& certificates) {
+                                            const Crypt32Functions& certificates) {
   std::lock_guard lock(loading);
-  certificate_functions = certificates;
+  replace_crypt32_for_testing(certificates);
   loaded.store(table, std::memory_order_release);
 }
 
 const SecurityFunctionTableW& sspi() {
   return *loaded.load(std::memory_order_acquire);
-}
-
-const CertificateFunctions& crypt32() {
-  (void)loaded.load(std::memory_order_acquire);  // pairs with the publication above
-  return certificate_functions;
 }
 
 }  // namespace quorvel

@@ -4,10 +4,10 @@
 // tests reach the branches only some systems take. Every call of these functions in the modules
 // that handle such answers goes through it: thread creation, the temporary folder (GetTempPath2W
 // looked up), the Windows version (RtlGetVersion looked up), error texts, file opening in the
-// download, file deletion. The program never changes the table; tests replace an entry only with
-// test::SystemCallSwap (tests/support/system_call_swap.h), which puts the original back when its
-// scope ends. Code that can take its system as a parameter does so instead (connect_tcp's Resolver,
-// the download job's Connector).
+// download, file deletion, the clock of the certificate check. The program never changes the table;
+// tests replace an entry only with test::SystemCallSwap (tests/support/system_call_swap.h), which
+// puts the original back when its scope ends. Code that can take its system as a parameter does so
+// instead (connect_tcp's Resolver, the download job's Connector).
 #pragma once
 
 #ifdef _WIN32
@@ -29,6 +29,8 @@ struct SystemCalls {
   decltype(&::GetProcAddress) get_proc_address = &::GetProcAddress;
   decltype(&::DeleteFileW) delete_file = &::DeleteFileW;
   decltype(&::SetFileInformationByHandle) set_file_information = &::SetFileInformationByHandle;
+  // The clock a failed certificate check is judged by (a player's may be years off).
+  decltype(&::GetSystemTimeAsFileTime) get_system_time = &::GetSystemTimeAsFileTime;
 #else
   using CreateThreadFn = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
   CreateThreadFn create_thread = &::pthread_create;  // as above

@@ -120,26 +120,28 @@ TEST_F(DownloadJobTest, WithPublishersAWrongSignatureFailsTheJobAfterTheChecksum
   server.add(FakeReply(head_reply("Content-Length: 9\r\nx-oss-hash-crc64ecma: " + DIGITS_CRC +
                                   "\r\nETag: \"d\"\r\n")));
   server.add(get_reply(DIGITS));
-  std::optional<std::string> checked;
-  SignatureInspector inspector{[&](const std::string& path) {
-                                 checked = read_file(path);  // the finished download
-                                 return 0;
-                               },
-                               [](const std::string&) -> Result<SignerFacts> {
-                                 return SignerFacts{"Someone Else", ChainVerdict::Trusted, false};
-                               }};
+  // The finished download is read by the check itself: not a PE file, so the system is not asked.
+  bool asked = false;
+  SignatureInspector inspector{
+      [&](std::vector<uint8_t>, const PeSignature&) -> Result<SignerFacts> {
+        asked = true;
+        return SignerFacts{"Example Games Ltd", ChainVerdict::Trusted, false, true};
+      },
+      [&](const std::string&) {
+        asked = true;
+        return 0;
+      }};
   set_download_job_setup({URL, server.connector(),
                           [this]() -> Result<DownloadPaths> {
                             return DownloadPaths{file, tag_file};
                           },
                           NAMES, inspector});
   run_job();
-  EXPECT_EQ(checked, DIGITS);
+  EXPECT_FALSE(asked);
   EXPECT_EQ(phase(), Phase::Failed);
   EXPECT_EQ(captured.on(OutputStream::Out).back(), "下载完成！");
   EXPECT_EQ(captured.on(OutputStream::Err),
-            Out{"启动器签名检查失败 / launcher signature check failed: wrong publisher: signed by "
-                "\"Someone Else\""});
+            Out{"启动器签名检查失败 / launcher signature check failed: no signature"});
 }
 
 TEST_F(DownloadJobTest, InvalidUrlPublishesFailed) {

@@ -8,6 +8,7 @@ QUORVEL_CHECK (the host build's quorvel-check, which must judge each launcher as
 
 import datetime
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -42,6 +43,14 @@ def make_table(work):
         return data
 
     expired_ts, expired = signed(expiring, timestamp=True), signed(expiring)
+    while datetime.datetime.utcnow() <= expires:
+        time.sleep(0.2)
+    # Timestamped after the expiry, the token's time then moved back into the validity.
+    late = bytearray(signed(expiring, timestamp=True))
+    gen_time = re.findall(rb"\x18\x0f\d{14}Z", late)
+    assert len(gen_time) == 1, gen_time
+    at = late.index(gen_time[0]) + 2
+    late[at:at + 14] = (expires - datetime.timedelta(seconds=2)).strftime("%Y%m%d%H%M%S").encode()
     tsa.stop()
     renewed = signed(material.issue("renewed", PUBLISHERS[1]))
     changed = bytearray(renewed)
@@ -49,18 +58,47 @@ def make_table(work):
     rows = [
         ("unsigned", read(FAKE_SETUP), "no signature"),
         ("one byte changed after signing", bytes(changed), "digest mismatch"),
+        ("the signature moved onto another program, its image digest patched",
+         moved_signature(work, renewed), "digest mismatch"),
+        ("bytes after the certificate table", renewed + b"MZ\x90\x00",
+         "signature unreadable (bytes follow the certificate table)"),
         ("another name under the same CA", signed(material.issue("other", "Someone Else")),
          'wrong publisher: signed by "Someone Else"'),
         ("a configured name under an untrusted CA",
          signed(material.issue("untrusted", PUBLISHERS[0], issuer="unknown-ca")),
          "untrusted chain"),
+        ("a configured name on a certificate without key usages",
+         signed(material.issue("no-usage", PUBLISHERS[0], extension="no_eku")), "untrusted chain"),
         ("expired, no timestamp", expired, "expired without a timestamp"),
+        ("expired, its timestamp's time rewritten", bytes(late), "expired without a timestamp"),
         ("expired, timestamped while valid", expired_ts, None),
         ("a configured name under the trusted CA", renewed, None),
     ]
-    while datetime.datetime.utcnow() <= expires:
-        time.sleep(0.2)
     return [(name, data, crc64_of_data(data), why) for name, data, why in rows]
+
+
+def moved_signature(work, signed_data):
+    """`signed_data`'s signature on another program (the stand-in setup with code of its own
+    appended), the signed image digest patched to that program's: every length stays, only
+    messageDigest no longer covers the signed content."""
+    names = ("a.exe", "a.der", "other.exe", "moved.exe")
+    source, signature, other, target = (os.path.join(work, n) for n in names)
+    for path, data in ((source, signed_data), (other, read(FAKE_SETUP) + b"\xCC" * 4096)):
+        with open(path, "wb") as f:
+            f.write(data)
+    subprocess.run(["osslsigncode", "extract-signature", "-in", source, "-out", signature],
+                   check=True, capture_output=True)
+    # Attaching checks the result and fails, as it should; the file is written all the same.
+    subprocess.run(["osslsigncode", "attach-signature", "-sigin", signature, "-in", other,
+                    "-out", target], capture_output=True)
+    report = subprocess.run(["osslsigncode", "verify", "-in", target], capture_output=True,
+                            text=True).stdout
+    current, calculated = (bytes.fromhex(re.search(kind + r" message digest\s*: (\w+)",
+                                                   report).group(1))
+                           for kind in ("Current", "Calculated"))
+    data = read(target)
+    assert data.count(current) == 1
+    return data.replace(current, calculated)
 
 
 class Signatures(EndToEnd):
@@ -92,7 +130,8 @@ class Signatures(EndToEnd):
                 time.sleep(0.5)  # deleted within the pause, never copied or started
                 self.assertFalse(os.path.exists(PREFIX.temp("QuorvelLauncher.bin")))
                 self.assert_nothing_installed()
-        at = [run.when(line) for line in self.refusals(run)]
+        with run.lock:
+            at = [t for t, n, line in run.lines if n == "err" and line.startswith(REFUSED)]
         self.assertTrue(all(b - a >= 3 for a, b in zip(at, at[1:])), run.transcript())
 
         for i, (name, data, crc, _) in enumerate(accepted):

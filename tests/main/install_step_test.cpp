@@ -67,9 +67,17 @@ class InstallStepTest : public ::testing::Test {
   }
   std::wstring in_game(std::wstring_view name) const { return game_ + L"\\" + std::wstring(name); }
 
+  // The install's pauses: a clock that moves only by them, each one noted.
   Lines run() {
     test::CapturedLines capture;
-    run_install_step();
+    RetryWaits waits;
+    waits.now_ms = [this] { return clock_ms_; };
+    waits.pause = [this](int64_t milliseconds) {
+      pauses_.push_back(milliseconds);
+      clock_ms_ += milliseconds;
+      return true;
+    };
+    EXPECT_TRUE(run_install_step(waits));
     const Lines lines = capture.lines();
     for (const Line& line : lines) {
       if (line == out(STARTED)) started_ = true;
@@ -94,6 +102,8 @@ class InstallStepTest : public ::testing::Test {
   const std::wstring marker_ = scratch_ / L"setup-ran.txt";
   std::string program_;
   bool started_ = false;
+  int64_t clock_ms_ = 0;
+  std::vector<int64_t> pauses_;
 };
 
 TEST_F(InstallStepTest, WithoutOldSetupExecutableTheCopyCreatesItAndStartsIt) {
@@ -214,7 +224,7 @@ TEST_F(InstallStepTest, WithoutATemporaryFolderNothingIsCopiedOrStartedInTheCurr
   EXPECT_EQ(list_names(game_), Names{L"force_compat_mode.txt"});
 }
 
-TEST_F(InstallStepTest, OldSetupExecutableThatCannotBeDeletedIsReportedAndTheCopyStillRuns) {
+TEST_F(InstallStepTest, OldSetupExecutableHeldForGoodIsWaitedForThirtySecondsThenReplaced) {
   put_download();
   ASSERT_TRUE(write_file(setup_, "an older launcher"));
   // Held without delete sharing, yet open for others to write: the copy can still replace it.
@@ -223,9 +233,17 @@ TEST_F(InstallStepTest, OldSetupExecutableThatCannotBeDeletedIsReportedAndTheCop
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   const Lines lines = run();
   CloseHandle(held);
-  EXPECT_EQ(lines,
-            (Lines{err("Failed to delete existing file: " + text_of(ERROR_SHARING_VIOLATION)),
-                   out(STARTED)}));
+  const std::string busy = text_of(ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(lines, (Lines{err("Failed to delete existing file: " + busy),
+                          err("删除旧的安装程序在 19 次尝试后放弃 / deleting the existing file "
+                              "given up after 19 attempts: " +
+                              busy),
+                          out(STARTED)}));
+  // Pauses growing from 0.25 s to 2 s, 30 s in all.
+  std::vector<int64_t> expected = {250, 500, 1000};
+  expected.insert(expected.end(), 14, 2000);
+  expected.push_back(250);
+  EXPECT_EQ(pauses_, expected);
   EXPECT_EQ(read_file(setup_), program_);
   expect_setup_ran();
 }

@@ -6,13 +6,11 @@
 
 #include "runtime/error.h"
 #include "scratch_directory.h"
-#include "support/captured_lines.h"
 
 namespace quorvel::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using Lines = std::vector<Line>;
 
 // Replaces the process's standard output with an inheritable file for the life of the object.
 class RedirectedOutput {
@@ -46,18 +44,20 @@ TEST(LaunchTest, StartsTheProgramWithItsQuotedPathAsTheWholeCommandLine) {
   const std::wstring folder = scratch / L"with space";
   ASSERT_TRUE(make_directory(folder));
   const std::wstring program = folder + L"\\QuorvelLauncher.exe";
+  const std::wstring download = folder + L"\\QuorvelLauncher.bin";
   ASSERT_TRUE(CopyFileW(fake_setup_path().c_str(), program.c_str(), TRUE));
+  ASSERT_TRUE(CopyFileW(fake_setup_path().c_str(), download.c_str(), TRUE));
   const std::wstring marker = scratch / L"ran.txt";
   ASSERT_TRUE(SetEnvironmentVariableW(L"QUORVEL_FAKE_SETUP_MARKER", marker.c_str()));
   const std::wstring child_output = scratch / L"child-stdout.txt";
 
-  test::CapturedLines capture;
+  Result<void> started = Error::other("not run");
   {
     RedirectedOutput redirect(child_output);
     ASSERT_TRUE(redirect.valid());
-    start_setup_executable(program);
+    started = start_verified_setup_executable(program, download);
   }
-  EXPECT_EQ(capture.lines(), (Lines{{OutputStream::Out, "Setup executable started successfully"}}));
+  ASSERT_TRUE(started.ok()) << error_text(started.error());
 
   // The marker shows the command line, and the current directory and environment were inherited
   // (the marker's path itself came from the environment).
@@ -75,25 +75,28 @@ TEST(LaunchTest, StartsTheProgramWithItsQuotedPathAsTheWholeCommandLine) {
   EXPECT_EQ(written, "fake setup ran\n");
 }
 
-TEST(LaunchTest, MissingProgramIsReported) {
-  ScratchDirectory scratch;
-  test::CapturedLines capture;
-  start_setup_executable(scratch / L"QuorvelLauncher.exe");
-  EXPECT_EQ(capture.lines(),
-            (Lines{{OutputStream::Err, "Failed to start setup executable: " +
-                                           error_text(Error::os(ERROR_FILE_NOT_FOUND))}}));
-}
-
-TEST(LaunchTest, ProgramThatIsNoExecutableIsReported) {
+TEST(LaunchTest, NothingButTheVerifiedDownloadIsStarted) {
   ScratchDirectory scratch;
   const std::wstring program = scratch / L"QuorvelLauncher.exe";
-  ASSERT_TRUE(write_file(program, "this is not a program"));
-  test::CapturedLines capture;
-  start_setup_executable(program);
-  ASSERT_EQ(capture.lines().size(), 1u);
-  EXPECT_EQ(capture.lines()[0].first, OutputStream::Err);
-  EXPECT_EQ(capture.lines()[0].second,
-            "Failed to start setup executable: " + error_text(Error::os(ERROR_BAD_EXE_FORMAT)));
+  const std::wstring download = scratch / L"QuorvelLauncher.bin";
+  const std::string real = read_file(fake_setup_path()).value();
+  // What is at the path and in the download; nullopt: the refusal as not the verified download.
+  const std::vector<std::tuple<std::optional<std::string>, std::string, std::optional<DWORD>>>
+      cases = {{std::nullopt, real, ERROR_FILE_NOT_FOUND},
+               {"not a program", "not a program", ERROR_BAD_EXE_FORMAT},
+               {real, "a newer launcher", std::nullopt}};
+  for (const auto& [setup, verified, error] : cases) {
+    DeleteFileW(program.c_str());
+    if (setup) {
+      ASSERT_TRUE(write_file(program, *setup));
+    }
+    ASSERT_TRUE(write_file(download, verified));
+    Result<void> started = start_verified_setup_executable(program, download);
+    ASSERT_FALSE(started.ok());
+    EXPECT_TRUE(error ? started.error() == Error::os(static_cast<int32_t>(*error))
+                      : is_not_verified(started.error()))
+        << error_text(started.error());
+  }
 }
 
 }  // namespace

@@ -36,6 +36,7 @@ class StatusTickTest : public ::testing::Test {
     context_.status = status_;
     StatusTickActions& act = context_.actions;
     act.set_progress = [this](int value) { record("bar " + std::to_string(value)); };
+    act.set_taskbar = [](TaskbarState, int) {};  // followed in taskbar_button_test
     act.hide_window = [this] { record("hide"); };
     act.sleep = [this](std::chrono::milliseconds d) {
       record("sleep " + std::to_string(d.count()));

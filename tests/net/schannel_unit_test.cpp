@@ -224,7 +224,7 @@ class ScriptedSchannel : public ::testing::Test {
     table_.FreeContextBuffer = scripted::done;
     table_.QueryContextAttributesW = scripted::query;
     table_.DecryptMessage = scripted::decrypt;
-    CertificateFunctions c = crypt32();
+    Crypt32Functions c = crypt32();
     c.CertOpenStore = scripted::open_store;
     c.CertCloseStore = scripted::close_store;
     c.CertEnumCertificatesInStore = scripted::no_certificates;

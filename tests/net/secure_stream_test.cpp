@@ -12,6 +12,7 @@
 #include "net/secure_connect.h"
 #include "net/tcp_connection.h"
 #include "runtime/task.h"
+#include "support/system_call_swap.h"
 #include "support/tls_scenario.h"
 
 namespace quorvel {
@@ -138,6 +139,21 @@ TEST_F(Tls, SelfSignedCertificateIsRejected) {
 }
 TEST_F(Tls, ExpiredCertificateIsRejected) {
   expect_rejected("expired", CERT_E_EXPIRED);
+}
+// A player's clock years behind the build: the same refusal, and the clock named with its reading.
+void WINAPI clock_in_2015(LPFILETIME now) {
+  SYSTEMTIME t = {2015, 6, 0, 15, 12, 0, 0, 0};
+  SystemTimeToFileTime(&t, now);
+}
+TEST_F(Tls, ExpiredCertificateOnAClockBehindTheBuildNamesTheClock) {
+  test::SystemCallSwap clock(&SystemCalls::get_system_time, &clock_in_2015);
+  TlsScenario server("cert=expired mode=hold");
+  auto stream = block_on(open_stream("localhost", server.port()));
+  ASSERT_FALSE(stream.ok());
+  EXPECT_EQ(error_text(stream.error()),
+            error_text(Error::os(static_cast<int32_t>(CERT_E_EXPIRED))) +
+                "; 系统时钟似乎不正确，当前为 2015-06-15 12:00:00 UTC / the system clock looks "
+                "wrong: it reads 2015-06-15 12:00:00 UTC");
 }
 TEST_F(Tls, UnknownCaWithItsRootSentIsRejected) {
   expect_rejected("unknown-chain", CERT_E_UNTRUSTEDROOT);

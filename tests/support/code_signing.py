@@ -23,6 +23,8 @@ commonName = supplied
 [code]
 keyUsage = critical, digitalSignature
 extendedKeyUsage = codeSigning
+[no_eku]
+keyUsage = critical, digitalSignature
 [tsa_cert]
 keyUsage = critical, digitalSignature
 extendedKeyUsage = critical, timeStamping

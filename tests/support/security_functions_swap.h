@@ -1,4 +1,4 @@
-// The TLS layer reaches secur32 and crypt32 through function tables of their own, so tests of what
+// The TLS layer reaches secur32 and crypt32 through function tables, so tests of what
 // Wine's Schannel cannot do (renegotiate, honour the credential structure) stand in for those
 // tables, as other tests stand in for entries of the system-call table: for the scope only.
 #pragma once
@@ -11,7 +11,7 @@ namespace quorvel::test {
 class SecurityFunctionsSwap {
  public:
   SecurityFunctionsSwap(const SecurityFunctionTableW* table,
-                        const CertificateFunctions& certificates)
+                        const Crypt32Functions& certificates)
       : saved_table_(&sspi()), saved_certificates_(crypt32()) {
     replace_security_functions_for_testing(table, certificates);
   }
@@ -23,7 +23,7 @@ class SecurityFunctionsSwap {
 
  private:
   const SecurityFunctionTableW* saved_table_;
-  CertificateFunctions saved_certificates_;
+  Crypt32Functions saved_certificates_;
 };
 
 }  // namespace quorvel::test

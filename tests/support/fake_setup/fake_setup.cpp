@@ -4,8 +4,14 @@
 // ".marker". It also writes "fake setup ran" to its standard output, so a caller can see that the
 // handle was passed on. The marker is written under a temporary name and renamed, so a reader never
 // sees half.
+//
+// With the arguments --hold PATH SECONDS [read] it is a holder for the install's tests instead: it
+// holds PATH open without sharing (or sharing reading only), as a virus scanner holds a fresh
+// executable (waiting until it can open it: the file may not exist yet), prints "held", keeps it
+// SECONDS, then ends.
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
 namespace {
@@ -54,9 +60,30 @@ bool write_file(const std::wstring& path, const std::string& bytes) {
   return ok && written == bytes.size();
 }
 
+void say(const char* text) {
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, static_cast<DWORD>(strlen(text)), &written,
+            nullptr);
+}
+
+int hold(const wchar_t* path, DWORD seconds, DWORD sharing) {
+  HANDLE held = INVALID_HANDLE_VALUE;
+  while ((held = CreateFileW(path, GENERIC_READ, sharing, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr)) == INVALID_HANDLE_VALUE) {
+    Sleep(1);
+  }
+  say("held\n");
+  Sleep(seconds * 1000);
+  CloseHandle(held);
+  return 0;
+}
+
 }  // namespace
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
+  if ((argc == 4 || argc == 5) && std::wstring(argv[1]) == L"--hold") {
+    return hold(argv[2], static_cast<DWORD>(_wtoi(argv[3])), argc == 5 ? FILE_SHARE_READ : 0);
+  }
   std::wstring marker = environment_value(L"QUORVEL_FAKE_SETUP_MARKER");
   if (marker.empty()) marker = own_path() + L".marker";
   const std::string content = utf8(GetCommandLineW()) + "\n" + utf8(current_directory()) + "\n";
@@ -64,8 +91,6 @@ int wmain() {
   if (!write_file(partial, content)) return 2;
   if (!MoveFileExW(partial.c_str(), marker.c_str(), MOVEFILE_REPLACE_EXISTING)) return 3;
 
-  const char ran[] = "fake setup ran\n";
-  DWORD written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), ran, sizeof(ran) - 1, &written, nullptr);
+  say("fake setup ran\n");
   return 0;
 }
