@@ -33,6 +33,7 @@ SOURCE = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(SOURCE, "tests", "support"))
 
 import harness  # noqa: E402
+from connect_proxy import ConnectProxy  # noqa: E402
 from nginx_server import LAUNCHER_PATH, NginxServer  # noqa: E402
 from silent_server import SilentServer  # noqa: E402
 
@@ -358,6 +359,58 @@ class Bench:
         self.results["rate"] = paired(runs, 0)
         self.results["cpu"] = paired(runs, 1)
 
+    # -- through a proxy ------------------------------------------------------------------------
+
+    def proxy_downloads(self, path, crc):
+        """The program's download rate through a CONNECT proxy against the direct one, in rounds of
+        one each. It runs in a network and mount namespace of its own (this script again, with
+        --proxy-rounds), where the hosts file sends the host's name either to the server or, for
+        the proxied run, where nothing listens; the prefix's wineserver, which makes the program's
+        sockets, runs in there meanwhile."""
+        self.prefix.stop_wineserver()
+        try:
+            out = subprocess.run(
+                ["unshare", "-m", "-n", sys.executable, os.path.abspath(__file__), "--win", self.win,
+                 "--host", self.host, "--runs", str(self.runs), "--proxy-rounds", path, str(crc)],
+                check=True, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, text=True,
+                timeout=600 * self.runs).stdout
+        finally:
+            self.prefix.restart_server()
+            self.server_pid = wineserver_pid(self.prefix.path)
+        runs = {"proxy": [], "direct": []}
+        for line in out.splitlines():
+            self.note(line)
+            kind, rate = line.split()[3], float(line.split()[4])
+            runs[kind].append((rate,))
+        self.results["proxy"] = paired(runs, 0)
+
+    def proxy_rounds(self, path, crc):
+        """The namespace's side of proxy_downloads: prints "proxy round N KIND MB/s" lines."""
+        subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+        hosts = self.prefix.own_hosts_file("")
+        self.prefix.restart_server()
+        self.server_pid = wineserver_pid(self.prefix.path)
+        with open(path, "rb") as f:
+            data = f.read()
+        ca = self.prefix.ca_dir
+        proxy = ConnectProxy(("127.0.0.1", self.port)).start()
+        try:
+            with NginxServer(data, os.path.join(ca, "localhost.pem"),
+                             os.path.join(ca, "localhost.key"), crc, port=self.port) as server:
+                for i in range(self.runs):
+                    for kind, address, settings in (
+                            ("proxy", "127.0.0.3", (3, "127.0.0.1:%d" % proxy.port, "", "")),
+                            ("direct", "127.0.0.1", None)):
+                        with open(hosts, "w") as f:
+                            f.write(address + " localhost\n")
+                        self.prefix.set_internet_options(settings)
+                        rate, _, _ = self.program_download(server)
+                        print(f"proxy round {i + 1} {kind} {rate:.1f} MB/s", flush=True)
+        finally:
+            proxy.stop()
+            self.prefix.set_internet_options(None)
+            self.prefix.stop_wineserver()
+
     # -- start to banner, idle CPU ----------------------------------------------------------------
 
     def region(self):
@@ -550,7 +603,8 @@ class Bench:
         rows = []
 
         def row(measure, figure, baseline, ratio, target, met):
-            rows.append((measure, figure, baseline, ratio, target, "yes" if met else "NO"))
+            rows.append((measure, figure, baseline, ratio, target,
+                         "-" if met is None else "yes" if met else "NO"))
 
         if "rate" in r:
             p, b, c, q = (r["rate"][k] for k in ("program", "bare", "curl", "ratio"))
@@ -559,6 +613,11 @@ class Bench:
             p, b, c, q = (r["cpu"][k] for k in ("program", "bare", "curl", "ratio"))
             row("CPU s/MiB, process + wineserver", f"{p:.4f}",
                 f"{b:.4f} bare loop (curl {c:.4f})", f"{q:.2f}x", "<= 1.2x", q <= 1.2)
+        if "proxy" in r:
+            p, d, q = (r["proxy"][k] for k in ("proxy", "direct", "ratio"))
+            # No target: the relay is the test's Python proxy, which shares the machine's cores.
+            row("download 200 MiB through a CONNECT proxy (MB/s)", f"{p:.1f}",
+                f"{d:.1f} direct", f"{q:.2f}x", "-", None)
         if "paint" in r:
             # The program queries the display before its window, as the start-up order requires;
             # the fair baseline makes the same query (under Wine each DXGI factory brings up its
@@ -599,7 +658,7 @@ class Bench:
         self.server_pid = wineserver_pid(self.prefix.path)
         try:
             with tempfile.TemporaryDirectory(prefix="quorvel-bench-") as root:
-                need_payload = {"download", "verify", "interrupt"} & only
+                need_payload = {"download", "verify", "interrupt", "proxy"} & only
                 if need_payload:
                     data, path, crc = self.make_payload(root)
                 if "crc" in only:
@@ -614,6 +673,8 @@ class Bench:
                     self.downloads(data, crc)
                 if "interrupt" in only:
                     self.interruption(data, crc)
+                if "proxy" in only:
+                    self.proxy_downloads(path, crc)
         finally:
             self.prefix.clean()
             self.prefix.stop()
@@ -628,7 +689,7 @@ def wine_version():
     return subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
 
 
-ALL = ["crc", "size", "verify", "window", "download", "interrupt"]
+ALL = ["crc", "size", "verify", "window", "download", "interrupt", "proxy"]
 
 
 def main():
@@ -639,7 +700,12 @@ def main():
     parser.add_argument("--runs", type=int, default=5, help="runs per measurement (median)")
     parser.add_argument("--only", default=",".join(ALL),
                         help="comma-separated subset of: " + ",".join(ALL))
+    parser.add_argument("--proxy-rounds", nargs=2, metavar=("PAYLOAD", "CRC"),
+                        help=argparse.SUPPRESS)  # proxy_downloads' own call, in its namespace
     args = parser.parse_args()
+    if args.proxy_rounds:
+        Bench(args).proxy_rounds(args.proxy_rounds[0], int(args.proxy_rounds[1]))
+        return
     only = set(args.only.split(","))
     unknown = only - set(ALL)
     if unknown:

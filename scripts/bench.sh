@@ -2,7 +2,7 @@
 # Builds what the benchmarks need and runs every measurement in one go (bench/run_all.py), ending
 # with the table of figures beside their baselines. Takes about ten minutes on two cores.
 #
-#   bash scripts/bench.sh [--runs N] [--only crc,size,verify,window,download,interrupt]
+#   bash scripts/bench.sh [--runs N] [--only crc,size,verify,window,download,interrupt,proxy]
 #
 # Build trees: QUORVEL_BENCH_WIN (default build/bench-windows, a Windows build that downloads from
 # https://localhost:QUORVEL_BENCH_PORT, default 47471) and QUORVEL_BENCH_HOST (default

@@ -9,12 +9,13 @@ seconds=${1:-30}
 build_dir=${FUZZ_BUILD_DIR:-build/fuzz}
 cmake --preset fuzz -B "$build_dir" >/dev/null
 cmake --build "$build_dir" -j "$(nproc)" --target fuzz_download_url fuzz_head_reply fuzz_get_head \
-  fuzz_timestamp_info fuzz_launcher_signature fuzz_retry_after
+  fuzz_timestamp_info fuzz_launcher_signature fuzz_retry_after \
+  fuzz_proxy_reply
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 status=0
-for name in download_url head_reply get_head timestamp_info launcher_signature retry_after; do
+for name in download_url head_reply get_head timestamp_info launcher_signature retry_after proxy_reply; do
   mkdir -p "$scratch/$name"
   echo "--- fuzz_$name for ${seconds}s"
   if ! "$build_dir/tests/fuzz/fuzz_$name" -max_total_time="$seconds" -print_final_stats=1 \

@@ -17,6 +17,7 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import harness  # noqa: E402
 from fault_server import FaultServer  # noqa: E402
+from connect_proxy import ConnectProxy  # noqa: E402
 
 EXE = os.environ.get("QUORVEL_EXE", "")
 MIRRORS_EXE = os.environ.get("QUORVEL_MIRRORS_EXE", "")  # built with one mirror, on MIRROR_PORT
@@ -388,14 +389,7 @@ class EndToEnd(unittest.TestCase):
     @in_own_network_namespace
     def test_unresolvable_name_is_retried_every_three_seconds_until_it_resolves(self):
         # The namespace's own name lookup: its hosts file only, first without the download host.
-        names = tempfile.mkdtemp(dir=PREFIX.path)
-        hosts, nsswitch = os.path.join(names, "hosts"), os.path.join(names, "nsswitch.conf")
-        with open(hosts, "w") as f:
-            f.write("127.0.0.1 elsewhere\n")
-        with open(nsswitch, "w") as f:
-            f.write("hosts: files\n")
-        for own, system in ((hosts, "/etc/hosts"), (nsswitch, "/etc/nsswitch.conf")):
-            subprocess.run(["mount", "--bind", own, system], check=True)
+        hosts = PREFIX.own_hosts_file("127.0.0.1 elsewhere\n")
         data = payload(16 * 1024)
         srv = self.server(data).start()
         run = self.run_program()
@@ -412,6 +406,87 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(self.finish(run), 0, run.transcript())
         self.assert_installed(data)
         self.assertEqual([line.split(" ")[0] for line in srv.access_log()], ["HEAD", "GET"])
+
+    @in_own_network_namespace
+    def test_behind_a_proxy_the_way_windows_names_is_taken_where_the_direct_way_is_closed(self):
+        # The host's name leads where nothing listens; only the proxy reaches the server.
+        PREFIX.own_hosts_file("127.0.0.3 localhost\n")
+        data = payload(256 * 1024)
+        srv = self.server(data).start()
+        connect = "CONNECT localhost:%d HTTP/1.1" % PORT
+        refused = r"下载失败: .+ \(os error 10061\)"  # the direct way, as without a proxy
+        fixed = lambda port: (3, "127.0.0.1:%d" % port, "", "")  # noqa: E731
+        # The proxy's mode; the user's Internet Options for its port (flags, proxy, bypass list,
+        # script; None: Windows' default, automatic detection); every failure line the program
+        # prints, "" when it installs. {0} is the proxy.
+        rows = [
+            ("fixed proxy", "open", fixed, ""),
+            ("auto-config script", "open",
+             lambda port: (5, "", "", "http://127.0.0.1:%d/proxy.pac" % port), ""),
+            ("first of the list dead", "open",
+             lambda port: (3, "127.0.0.1:1;127.0.0.1:%d" % port, "", ""), ""),
+            ("bypassed host", "open",
+             lambda port: (3, "127.0.0.1:%d" % port, "*.test;localhost", ""), refused),
+            ("proxy refuses", "403", fixed,
+             "下载失败: 代理 {0} 回应 403 Forbidden / proxy {0} answered 403 Forbidden"),
+            ("proxy asks for a password", "basic", fixed,
+             "下载失败: 代理 {0} 要求输入密码（Basic），本程序无法提供 / "
+             r"proxy {0} asks for a password \(Basic\) which the program cannot supply"),
+            ("proxy asks for the Windows logon", "ntlm", fixed,
+             "下载失败: 代理 {0} 要求 Windows 登录（NTLM），登录失败 / "
+             r"proxy {0} asks for the Windows logon \(NTLM\), which failed: "
+             r"(.+ \(os error -\d+\)|OS Error -\d+ \(FormatMessageW\(\) returned error \d+\))"),
+            ("no proxy", "open", lambda port: None, refused),
+        ]
+        try:
+            for name, mode, settings, failure in rows:
+                with self.subTest(name):
+                    PREFIX.clean()
+                    served = len(srv.access_log())
+                    proxy = ConnectProxy(("127.0.0.1", PORT), mode)
+                    proxy.pac = ('function FindProxyForURL(url, host) '
+                                 '{ return "PROXY 127.0.0.1:%d; DIRECT"; }' % proxy.port)
+                    self.addCleanup(proxy.start().stop)
+                    PREFIX.set_internet_options(settings(proxy.port))
+                    through = "127.0.0.1:%d" % proxy.port
+                    run = self.run_program()
+                    deadline = time.monotonic() + 60
+                    while (time.monotonic() < deadline and run.proc.poll() is None and
+                           len(self.failures(run)) < 2):
+                        time.sleep(0.1)
+                    # Where this system has the Windows logon, the proxy has checked its messages.
+                    if any("proxy-authorization" in h for _, h in proxy.requests):
+                        failure = ""
+                    self.assertTrue(all(h["host"] == connect.split()[1] for line, h in
+                                        proxy.requests if line.startswith("CONNECT ")))
+                    served = [line.split(" ")[0] for line in srv.access_log()[served:]]
+                    if failure:
+                        run.kill()
+                        self.assertEqual(served, [])
+                        self.assert_nothing_installed()
+                        self.assertEqual(set(proxy.connects()), set() if mode == "open" else {connect})
+                        # Nothing else but the retry's deletion of files that are not there.
+                        errors = [t for t in run.err() if not t.startswith("删除")]
+                        self.assertGreaterEqual(len(errors), 2, run.transcript())
+                        for line in errors + run.out():
+                            self.assertRegex(line, "^(%s|通过代理连接 / connecting through proxy %s)$"
+                                             % (failure.format(through), through))
+                        continue
+                    self.assertEqual(self.finish(run), 0, run.transcript())
+                    self.assertEqual((served, proxy.faults), (["HEAD", "GET"], []))
+                    self.assert_installed(data)
+                    line = "通过代理连接 / connecting through proxy "
+                    expected = [line + through] * 2  # the HEAD's and the GET's
+                    if name == "first of the list dead":  # the GET takes the proxy that worked
+                        expected.insert(0, line + "127.0.0.1:1")
+                        self.assertRegex(run.err()[0], r"^代理 127.0.0.1:1 无法连接 / proxy "
+                                         r"127.0.0.1:1 could not be reached: .+ \(os error 10061\)$")
+                    self.assertEqual([t for t in run.out() if t.startswith(line)], expected)
+                    self.assertEqual(proxy.connects()[-2:], [connect] * 2)
+                    with open(PREFIX.temp("QuorvelSetup.log"), "rb") as f:  # the log has it too
+                        self.assertIn((" out " + expected[-1] + "\n").encode(), f.read())
+        finally:
+            PREFIX.set_internet_options(None)
 
     def test_a_second_copy_started_mid_download_ends_at_once_and_touches_nothing(self):
         data = payload(700 * 1024)

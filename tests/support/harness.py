@@ -8,6 +8,7 @@ trusting the test CA, or stops it.
 
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -158,6 +159,36 @@ class Prefix:
             except FileNotFoundError:
                 pass
         shutil.rmtree(os.path.dirname(self.game_dir), ignore_errors=True)
+
+    def own_hosts_file(self, text):
+        """In a mount namespace of the caller's own: name lookup from a hosts file holding `text`
+        only, bound over /etc/hosts (with an nsswitch.conf that asks nothing else). Yields the
+        file's path; what is written to it later counts at once."""
+        names = tempfile.mkdtemp(dir=self.path)
+        for name, content in (("hosts", text), ("nsswitch.conf", "hosts: files\n")):
+            with open(os.path.join(names, name), "w") as f:
+                f.write(content)
+            subprocess.run(["mount", "--bind", os.path.join(names, name), "/etc/" + name],
+                           check=True)
+        return os.path.join(names, "hosts")
+
+    def set_internet_options(self, settings):
+        """The user's proxy settings in Internet Options, as Windows keeps them: (flags, proxy,
+        bypass, script URL) with the flags 1 direct, 2 fixed proxy, 4 auto-config script and
+        8 automatic detection; None removes them (Windows' default: automatic detection)."""
+        key = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections"
+        cmd = ["reg", "delete", key, "/v", "DefaultConnectionSettings", "/f"]
+        if settings is not None:
+            # Version, counter, flags, then the proxy, the bypass list and the script's URL, each
+            # as a length and its bytes.
+            flags, *texts = settings
+            value = struct.pack("<III", 0x46, 1, flags)
+            for text in texts:
+                value += struct.pack("<I", len(text)) + text.encode()
+            cmd = ["reg", "add", key, "/v", "DefaultConnectionSettings", "/t", "REG_BINARY", "/d",
+                   (value + bytes(32)).hex(), "/f"]
+        subprocess.run([WINE_RUN] + cmd, env=self.env(), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, check=False)
 
     def set_windows_version(self, program, version):
         """win7 / win10 for one program name only; None removes the override."""
