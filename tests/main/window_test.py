@@ -122,7 +122,9 @@ class WindowOnScreen(unittest.TestCase):
                 self.assertEqual(status, 0)
                 print(f"[window_test] {close_with}: exit {elapsed:.3f} s after the close",
                       file=sys.stderr)
-                self.assertLess(elapsed, 1.0, f"exit took {elapsed:.2f} s after the close")
+                # The silent server keeps the job waiting for good: a close that waited for it
+                # would never end. The bound leaves room for a loaded machine's key delivery.
+                self.assertLess(elapsed, 5.0, f"exit took {elapsed:.2f} s after the close")
             finally:
                 if proc.poll() is None:
                     proc.kill()
