@@ -100,6 +100,11 @@ class Faults(unittest.TestCase):
         self.assertEqual((len(failures), len(starts)), (times, times + 1), run.transcript())
         for (start, sent), after, line in zip(srv.bodies, starts[1:], failures):
             counts = "after %d of %d bytes" % (after, len(self.data))
+            if "reset" in fault and line.endswith("(os error 10054)"):
+                # The reset overtook the reply's head (Wine 10 drops what was not read yet):
+                # nothing was written, and the next attempt starts where this one did.
+                self.assertEqual(after, start, line)
+                continue
             self.assertTrue(start <= after <= start + sent if "reset" in fault else
                             after == start + sent, (start, sent, after))
             self.assertRegex(line, "^下载失败: connection (closed %s$|lost %s: )" % (counts, counts)
