@@ -85,7 +85,7 @@ class Holders(e2e_test.EndToEnd):
         # Each stream in its order (the two are read apart): failures on standard error, the rest
         # after the download's last line on standard output.
         ran = ["Setup executable started successfully", "fake setup ran"] if started else []
-        err = [p for p in lines if p.startswith(("^Failed", "^安装")) or "given up" in p]
+        err = [p for p in lines if p.startswith(("^Failed", "^Setup executable is not")) or "given up" in p]
         out = [p for p in lines if p not in err] + ran
         for printed, patterns in ((run.err(), err),
                                   (run.out()[run.out().index("下载成功") + 1:], out)):
