@@ -62,7 +62,9 @@ trap 'rm -f "$native_log" "$native_counts"' EXIT
 nice -n 15 bash -c "set -uo pipefail; $(declare -f step build run_ctest native_checks)
   jobs=$jobs passed=0 failed=0 failures=(); native_checks '$native_counts'" >"$native_log" 2>&1 &
 native_pid=$!
-[ $windows_built -eq 0 ] && step "windows tests" run_ctest windows
+# Three lanes of whole-program runs (each its own prefix, one run at a time) mostly wait on the
+# programs they run, so they take a slot each beside the unit and window tests.
+[ $windows_built -eq 0 ] && step "windows tests" ctest --preset windows -j $((jobs + 2))
 wait $native_pid
 cat "$native_log"
 if [ -s "$native_counts" ]; then
