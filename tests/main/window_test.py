@@ -164,7 +164,8 @@ class WindowOnScreen(unittest.TestCase):
                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
             try:
                 ex, ey = expected_position(1920, 1080)
-                deadline = time.monotonic() + 30
+                # Bounds a hang; a start from a fresh folder on a loaded machine takes a while.
+                deadline = time.monotonic() + 90
                 painted = hello = False
                 while not (painted and hello) and time.monotonic() < deadline:
                     painted = painted or screen_row(x.screenshot_rgb(), ex, ey, 0) == rows[0]

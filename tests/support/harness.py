@@ -75,6 +75,8 @@ class Prefix:
         """Makes the prefix, trusts the test CA in it and gives it a display: `display` when given,
         else an Xvfb of its own that lives until stop()."""
         subprocess.run(["bash", WINE_PREFIX_SCRIPT, "create", self.path], check=True)
+        # Checksums kept by an earlier run came from an earlier build's crc64sum.
+        shutil.rmtree(os.path.join(self.path, "quorvel-crc64"), ignore_errors=True)
         subprocess.run(["bash", MAKE_TEST_CA, self.ca_dir, self.path], check=True,
                        stdout=subprocess.DEVNULL)
         os.makedirs(self.temp_dir, exist_ok=True)
