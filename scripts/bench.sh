@@ -1,14 +1,27 @@
 #!/usr/bin/env bash
 # Builds what the benchmarks need and runs every measurement in one go (bench/run_all.py), ending
-# with the table of figures beside their baselines. Takes about ten minutes on two cores.
+# with one table a concern, each figure beside its baseline from the same run. Takes about ten
+# minutes on two cores.
 #
-#   bash scripts/bench.sh [--runs N] [--only crc,size,verify,window,download,interrupt,proxy]
+#   bash scripts/bench.sh [--runs N] [--only NAME,...]
+#
+# The measurements (--only names), by the table they appear in:
+#   download   the program's download against the bare SecureStream loop and curl (rate, CPU)
+#   path       download_file alone against the SecureStream alone, both timed in-process
+#   tls        the SecureStream alone against curl, from openssl s_server on TLS 1.2
+#   interrupt  bytes fetched again after the window is closed mid-download and the program rerun
+#   proxy      the program's rate through a CONNECT proxy against the direct one (a namespace)
+#   window     process start to banner on screen, and idle CPU with the download stalled
+#   size       the release executable
+#   verify     memory growth of the checksum step over the 200 MiB file
+#   crc        CRC-64/XZ speed, native
+#   runtime    spawn and run_blocking latencies of the runtime, natively and under Wine
 #
 # Build trees: QUORVEL_BENCH_WIN (default build/bench-windows, a Windows build that downloads from
 # https://localhost:QUORVEL_BENCH_PORT, default 47471) and QUORVEL_BENCH_HOST (default
-# build/bench-host, a native build for the checksum speed and the publisher's checksum tool); the
-# size is the release's (scripts/release.sh, built in QUORVEL_BENCH_RELEASE, default
-# build/bench-release, for the same URL).
+# build/bench-host, a native build for the checksum speed, the runtime's latencies and the
+# publisher's checksum tool); the size is the release's (scripts/release.sh, built in
+# QUORVEL_BENCH_RELEASE, default build/bench-release, for the same URL).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 win=${QUORVEL_BENCH_WIN:-build/bench-windows}
@@ -20,9 +33,10 @@ jobs=$(nproc)
 cmake --preset windows -B "$win" \
   -DQUORVEL_DOWNLOAD_URL="https://localhost:${port}/Download/Micro/QuorvelLauncher.exe" >/dev/null
 cmake --build "$win" -j "$jobs" --target QuorvelSetup fake_setup bare_download window_baseline \
-  window_baseline_query display_query verify_bench
+  window_baseline_query display_query verify_bench tls_throughput_bench download_bench \
+  runtime_bench
 cmake --preset host -B "$host" >/dev/null
-cmake --build "$host" -j "$jobs" --target crc64_bench crc64sum
+cmake --build "$host" -j "$jobs" --target crc64_bench crc64sum runtime_bench
 bash scripts/release.sh --url "https://localhost:${port}/Download/Micro/QuorvelLauncher.exe" \
   --build-dir "$release" --dist "$release/dist" >/dev/null
 exec python3 bench/run_all.py --win "$win" --host "$host" --release "$release/dist/QuorvelSetup.exe" "$@"

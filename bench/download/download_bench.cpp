@@ -15,8 +15,8 @@
 
 #include "download/download_file.h"
 #include "download/download_job.h"
-#include "download/output.h"
 #include "download/secure_connector.h"
+#include "runtime/output.h"
 #include "runtime/task.h"
 
 namespace {
