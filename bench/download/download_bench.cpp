@@ -1,6 +1,7 @@
 // Throughput of the whole download path: download_file over TLS into a file (HEAD, GET, 8 KiB body
-// reads, blocking-pool writes, progress after every read), then the checksum step, which holds the
-// whole file in memory. Prints rate, CPU seconds per MiB and the verify step's peak memory.
+// reads written on the executor thread, progress after every read), then the checksum step, which
+// holds the whole file in memory. Prints rate, CPU seconds per MiB and the verify step's peak
+// memory.
 //
 //   download_bench URL DIR EXPECTED_CRC
 #include <windows.h>
@@ -37,7 +38,8 @@ size_t peak_working_set() {
   return counters.PeakWorkingSetSize;
 }
 
-// What one hand-off to the blocking pool costs; the body loop pays it once per 8 KiB read.
+// What one hand-off to the blocking pool costs: what opening, flushing and closing the file each
+// pay.
 quorvel::Task<double> blocking_round_trips(int count) {
   const auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < count; ++i) co_await quorvel::run_blocking([] { return 0; });
