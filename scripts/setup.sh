@@ -12,6 +12,7 @@ packages=(
   libssl-dev git
   debootstrap  # scripts/other-debian.sh makes the other release's root with it
   apache2 lighttpd lighttpd-mod-openssl caddy haproxy
+  winbind  # Samba's ntlm_auth: Wine's NTLM package runs it for the Windows logon to a proxy
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -39,7 +40,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 # On systemd the units are still enabled for the next boot; keep them off.
 if command -v systemctl >/dev/null && [ -d /run/systemd/system ]; then
-  for unit in apache2 lighttpd caddy haproxy; do
+  for unit in apache2 lighttpd caddy haproxy winbind; do
     "${sudo_cmd[@]}" systemctl disable --now "$unit" >/dev/null 2>&1 || true
   done
 fi

@@ -1,12 +1,15 @@
 """The whole program, end to end: real QuorvelSetup.exe under Wine and Xvfb, real nginx over TLS.
 
 Configuration comes from the environment that CTest sets: QUORVEL_EXE, QUORVEL_FAKE_SETUP,
-QUORVEL_CRC64SUM (a command), QUORVEL_E2E_PREFIX, QUORVEL_E2E_CA, QUORVEL_E2E_PORT.
+QUORVEL_SAVE_CREDENTIAL, QUORVEL_CRC64SUM (a command), QUORVEL_E2E_PREFIX, QUORVEL_E2E_CA,
+QUORVEL_E2E_PORT.
 """
 
+import base64
 import functools
 import hashlib
 import os
+import pwd
 import re
 import shlex
 import subprocess
@@ -24,6 +27,7 @@ EXE = os.environ.get("QUORVEL_EXE", "")
 MIRRORS_EXE = os.environ.get("QUORVEL_MIRRORS_EXE", "")  # built with one mirror, on MIRROR_PORT
 MIRROR_PORT = int(os.environ.get("QUORVEL_MIRROR_PORT", "0"))
 FAKE_SETUP = os.environ.get("QUORVEL_FAKE_SETUP", "")
+SAVE_CREDENTIAL = os.environ.get("QUORVEL_SAVE_CREDENTIAL", "")
 CRC64SUM = shlex.split(os.environ.get("QUORVEL_CRC64SUM", ""))
 PORT = int(os.environ.get("QUORVEL_E2E_PORT", "0"))
 LOG_LIMIT = int(os.environ.get("QUORVEL_E2E_LOG_LIMIT", "1048576"))  # the build's support log limit
@@ -63,6 +67,14 @@ def crc64_of_data(data):
         f.write(str(crc))
     os.replace(kept + ".new", kept)
     return crc
+
+
+def save_credential(*args):
+    """save_credential.exe's exit status: TARGET USER PASSWORD saves a Windows credential for the
+    host, TARGET deletes it."""
+    return subprocess.run([harness.WINE_RUN, SAVE_CREDENTIAL, *args], env=PREFIX.env(),
+                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL).returncode
 
 
 def read(path):
@@ -434,9 +446,14 @@ class EndToEnd(unittest.TestCase):
         connect = "CONNECT localhost:%d HTTP/1.1" % PORT
         refused = r"下载失败: .+ \(os error 10061\)"  # the direct way, as without a proxy
         fixed = lambda port: (3, "127.0.0.1:%d" % port, "", "")  # noqa: E731
+        # The player's Windows logon (the user these tests run as), and a credential saved in
+        # Credential Manager for the proxy's host.
+        logon = ("QUORVEL", pwd.getpwuid(os.getuid()).pw_name, "Tr0ub4dor&3")
+        saved = ("QUORVEL", "player", "correct horse")
         # The proxy's mode; the user's Internet Options for its port (flags, proxy, bypass list,
         # script; None: Windows' default, automatic detection); every failure line the program
-        # prints, "" when it installs. {0} is the proxy.
+        # prints, "" when it installs ({0} is the proxy); for the Windows logon, the one the
+        # proxy takes and the NTLM messages each connection carries.
         rows = [
             ("fixed proxy", "open", fixed, ""),
             ("auto-config script", "open",
@@ -450,37 +467,66 @@ class EndToEnd(unittest.TestCase):
             ("proxy asks for a password", "basic", fixed,
              "下载失败: 代理 {0} 要求输入密码（Basic），本程序无法提供 / "
              r"proxy {0} asks for a password \(Basic\) which the program cannot supply"),
+            # Wine's NTLM without a logon it can find: its challenge goes unanswered.
             ("proxy asks for the Windows logon", "ntlm", fixed,
              "下载失败: 代理 {0} 要求 Windows 登录（NTLM），登录失败 / "
              r"proxy {0} asks for the Windows logon \(NTLM\), which failed: "
-             r"(.+ \(os error -\d+\)|OS Error -\d+ \(FormatMessageW\(\) returned error \d+\))"),
+             r"(.+ \(os error -\d+\)|OS Error -\d+ \(FormatMessageW\(\) returned error \d+\))",
+             logon, 2),
+            ("Windows logon through NTLM", "ntlm", fixed, "", logon, 3),
+            ("Windows logon refused", "ntlm", fixed,
+             "下载失败: 代理 {0} 不接受 Windows 登录 / proxy {0} did not accept the Windows logon: "
+             "407 Proxy Authentication Required", logon[:2] + ("another password",), 3),
+            # Negotiate, without Kerberos, goes on as NTLM (Wine 8's only with a saved credential).
+            ("Windows logon through Negotiate", "negotiate", fixed, "", saved, 3),
             ("no proxy", "open", lambda port: None, refused),
         ]
         try:
-            for name, mode, settings, failure in rows:
+            for name, mode, settings, failure, *accepts in rows:
                 with self.subTest(name):
                     PREFIX.clean()
                     served = len(srv.access_log())
-                    proxy = ConnectProxy(("127.0.0.1", PORT), mode)
+                    proxy = ConnectProxy(("127.0.0.1", PORT), mode, logon=(accepts or [logon])[0])
                     proxy.pac = ('function FindProxyForURL(url, host) '
                                  '{ return "PROXY 127.0.0.1:%d; DIRECT"; }' % proxy.port)
                     self.addCleanup(proxy.start().stop)
                     PREFIX.set_internet_options(settings(proxy.port))
+                    if name == "Windows logon through NTLM":
+                        winbindd = PREFIX.own_windows_logon(*logon[::2])
+                        self.addCleanup(winbindd.wait, 10)
+                        self.addCleanup(winbindd.terminate)
+                    if mode == "negotiate":
+                        self.assertEqual(
+                            save_credential("127.0.0.1", "%s\\%s" % saved[:2], saved[2]), 0)
                     through = "127.0.0.1:%d" % proxy.port
                     run = self.run_program()
                     deadline = time.monotonic() + 60
                     while (time.monotonic() < deadline and run.proc.poll() is None and
                            len(self.failures(run)) < 2):
                         time.sleep(0.1)
-                    # Where this system has the Windows logon, the proxy has checked its messages.
-                    if any("proxy-authorization" in h for _, h in proxy.requests):
-                        failure = ""
+                    if failure or self.failures(run):  # retrying: no run left for the next row
+                        run.kill()
+                    else:
+                        self.assertEqual(self.finish(run), 0, run.transcript())
                     self.assertTrue(all(h["host"] == connect.split()[1] for line, h in
                                         proxy.requests if line.startswith("CONNECT ")))
+                    if accepts:  # the first two connections' heads, each NTLM message as its type
+                        first = connect + "\r\nHost: localhost:%d\r\n" % PORT
+                        scheme = {"ntlm": "NTLM", "negotiate": "Negotiate"}[mode]
+                        exchange = [first + "\r\n"] + [
+                            first + "Proxy-Authorization: %s <type %d>\r\n\r\n" % (scheme, kind)
+                            for kind in (1, 3)]
+                        self.assertEqual(
+                            [(c, re.sub(r"(?<=%s )\S+" % scheme, lambda m: "<type %d>" %
+                                        base64.b64decode(m.group())[8], head))
+                             for c, head in proxy.heads if c <= 2],
+                            [(c, head) for c in (1, 2) for head in exchange[:accepts[1]]],
+                            run.transcript())
+                        self.assertEqual(min(proxy.refused, 2), 2 if "refused" in name else 0,
+                                         run.transcript())
                     served = [line.split(" ")[0] for line in srv.access_log()[served:]]
                     if failure:
-                        run.kill()
-                        self.assertEqual(served, [])
+                        self.assertEqual((served, proxy.faults), ([], []))
                         self.assert_nothing_installed()
                         self.assertEqual(set(proxy.connects()), set() if mode == "open" else {connect})
                         # Nothing else but the retry's deletion of files that are not there.
@@ -490,7 +536,6 @@ class EndToEnd(unittest.TestCase):
                             self.assertRegex(line, "^(%s|通过代理连接 / connecting through proxy %s)$"
                                              % (failure.format(through), through))
                         continue
-                    self.assertEqual(self.finish(run), 0, run.transcript())
                     self.assertEqual((served, proxy.faults), (["HEAD", "GET"], []))
                     self.assert_installed(data)
                     line = "通过代理连接 / connecting through proxy "
@@ -505,6 +550,7 @@ class EndToEnd(unittest.TestCase):
                         self.assertIn((" out " + expected[-1] + "\n").encode(), f.read())
         finally:
             PREFIX.set_internet_options(None)
+            save_credential("127.0.0.1")
 
     def test_a_second_copy_started_mid_download_ends_at_once_and_touches_nothing(self):
         data = payload(700 * 1024)

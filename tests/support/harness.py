@@ -7,6 +7,7 @@ trusting the test CA, or stops it.
 """
 
 import os
+import pwd
 import shutil
 import struct
 import subprocess
@@ -173,6 +174,32 @@ class Prefix:
             subprocess.run(["mount", "--bind", os.path.join(names, name), "/etc/" + name],
                            check=True)
         return os.path.join(names, "hosts")
+
+    def own_windows_logon(self, domain, password):
+        """In a mount namespace of the caller's own: the Windows logon of the user this runs as,
+        where Wine's NTLM package finds it (Samba's ntlm_auth asks winbindd for the logged-on
+        user's cached credentials): a winbindd of its own for `domain` holding `password`, its
+        files and sockets in the prefix. Yields the winbindd process, for the caller to end."""
+        state = tempfile.mkdtemp(dir=self.path)
+        places = ("state directory", "cache directory", "lock directory", "private dir",
+                  "pid directory")
+        with open(os.path.join(state, "smb.conf"), "w") as f:
+            f.write("[global]\nworkgroup = %s\nserver role = standalone server\n" % domain +
+                    "log file = %s/log\n" % state +
+                    "".join("%s = %s\n" % (place, state) for place in places))
+        os.makedirs("/run/samba", exist_ok=True)  # the socket's place is built into libwbclient
+        for source, target in (("smb.conf", "/etc/samba/smb.conf"), ("", "/run/samba")):
+            subprocess.run(["mount", "--bind", os.path.join(state, source), target], check=True)
+        winbindd = subprocess.Popen(["winbindd", "--foreground", "--no-process-group"],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        user = "%s\\%s%%%s" % (domain, pwd.getpwuid(os.getuid()).pw_name, password)
+        for _ in range(100):
+            if subprocess.run(["wbinfo", "--ccache-save=" + user], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL).returncode == 0:
+                return winbindd
+            time.sleep(0.2)
+        winbindd.kill()
+        raise RuntimeError("winbindd took no credentials")
 
     def set_internet_options(self, settings):
         """The user's proxy settings in Internet Options, as Windows keeps them: (flags, proxy,
