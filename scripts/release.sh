@@ -3,13 +3,18 @@
 #
 #   bash scripts/release.sh --url https://downloads.example.com/Download/Micro/QuorvelLauncher.exe \
 #       [--version 1.4.2] [--sign-pfx cert.pfx --sign-pass-file pass.txt [--timestamp-url URL]]
-#       [--verify-ca ca.pem] [--launcher-publisher NAME]... [--mirror-url URL]...
+#       [--verify-ca ca.pem] [--launcher-publisher NAME]... [--launcher-issuer SHA256]...
+#       [--mirror-url URL]...
 #       [--banner banner.png] [--icon app.ico]
 #       [--build-dir DIR] [--dist DIR] [-DQUORVEL_COMPANY_NAME=... ...]
 #
 # --launcher-publisher NAME (repeatable): the program installs only a launcher whose Authenticode
 # signature chains to a root players' Windows trusts and whose signer's common name is one of the
 # NAMEs (QUORVEL_LAUNCHER_PUBLISHERS); without it, any launcher with the announced checksum.
+#
+# --launcher-issuer SHA256 (repeatable, with --launcher-publisher): the signer's chain must also hold
+# the CA certificate of that SHA-256 fingerprint (64 hex digits; QUORVEL_LAUNCHER_ISSUERS), so the
+# right name from another CA is refused. `openssl x509 -in ca.pem -outform DER | sha256sum` gives it.
 #
 # --mirror-url URL (repeatable): another host serving the same file with the same checksum header
 # (QUORVEL_MIRROR_URLS). The program always asks --url first; after a failed attempt it asks the
@@ -44,6 +49,7 @@ dist=$source_dir/dist
 defines=()
 artwork=()
 publishers=()
+issuers=()
 mirrors=()
 
 fail() {
@@ -73,6 +79,11 @@ while [ $# -gt 0 ]; do
         "" | *";"*) fail "--launcher-publisher '$2': give the signer's common name (not empty, no ';')" ;;
       esac
       publishers+=("$2"); shift 2 ;;
+    --launcher-issuer)
+      need_value "$1" $#
+      [[ $2 =~ ^[0-9a-fA-F]{64}$ ]] ||
+        fail "--launcher-issuer '$2': give the CA certificate's SHA-256 fingerprint, 64 hex digits"
+      issuers+=("$2"); shift 2 ;;
     --mirror-url)
       need_value "$1" $#
       case $2 in
@@ -95,6 +106,8 @@ if [ -n "$pfx" ]; then
 elif [ -n "$pass_file" ] || [ -n "$timestamp_url" ]; then
   fail "--sign-pass-file and --timestamp-url need --sign-pfx"
 fi
+[ ${#issuers[@]} -eq 0 ] || [ ${#publishers[@]} -gt 0 ] ||
+  fail "--launcher-issuer needs --launcher-publisher: the CAs only narrow down the signers' names"
 
 # Paths as given, from here on relative to the sources: CMake finds its presets there.
 build_dir=$(realpath -m "$build_dir")
@@ -116,6 +129,7 @@ export CCACHE_BASEDIR=
 cmake --preset release -B "$build_dir" --fresh -DQUORVEL_DOWNLOAD_URL="$url" \
   -DQUORVEL_VERSION="$version" "${artwork[@]}" \
   -DQUORVEL_LAUNCHER_PUBLISHERS="$(IFS=';'; echo "${publishers[*]}")" \
+  -DQUORVEL_LAUNCHER_ISSUERS="$(IFS=';'; echo "${issuers[*]}")" \
   -DQUORVEL_MIRROR_URLS="$(IFS=';'; echo "${mirrors[*]}")" "${defines[@]}" >/dev/null
 # The build's progress goes to standard error; standard output is the list of what was made.
 cmake --build "$build_dir" --target QuorvelSetup -j "$(nproc)" >&2
@@ -169,5 +183,10 @@ fi
 if [ ${#publishers[@]} -gt 0 ]; then
   printf '  installs only a launcher signed by:'
   printf ' "%s"' "${publishers[@]}"
+  echo
+fi
+if [ ${#issuers[@]} -gt 0 ]; then
+  printf '  through a chain holding the CA of SHA-256:'
+  printf ' %s' "${issuers[@]}"
   echo
 fi

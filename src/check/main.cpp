@@ -1,5 +1,6 @@
 // quorvel-check [--ca-file PEM] [--file LOCAL_COPY] [--launcher-publisher NAME]...
-//               [--mirror-url URL]... [--timeout SECONDS] [--deadline SECONDS] URL
+//               [--launcher-issuer SHA256]... [--mirror-url URL]... [--timeout SECONDS]
+//               [--deadline SECONDS] URL
 // Tells a publisher whether the server behind URL (and each mirror) serves the bootstrapper: one
 // line per requirement, then a verdict. Exit status 0 every requirement met; 1 some players can
 // never complete a download; 2 downloads complete but degrade; 3 unreachable or bad arguments
@@ -15,18 +16,23 @@
 
 #include "check/report.h"
 #include "check/server_check.h"
+#include "download/fingerprint.h"
 
 namespace {
 
 constexpr const char* USAGE =
     "usage: quorvel-check [--ca-file PEM] [--file LOCAL_COPY] [--launcher-publisher NAME]...\n"
-    "                     [--mirror-url URL]... [--timeout SECONDS] [--deadline SECONDS] URL\n"
+    "                     [--launcher-issuer SHA256]... [--mirror-url URL]... [--timeout SECONDS]\n"
+    "                     [--deadline SECONDS] URL\n"
     "  Checks that URL serves the bootstrapper as players' Windows machines will fetch it.\n"
     "  --ca-file PEM      trust only these root certificates (default: the system's)\n"
     "  --file LOCAL_COPY  also compare the served bytes with this file\n"
     "  --launcher-publisher NAME\n"
     "                     the served file must be signed by NAME (repeat for each name the\n"
     "                     program was built with: QUORVEL_LAUNCHER_PUBLISHERS)\n"
+    "  --launcher-issuer SHA256\n"
+    "                     and its chain must hold the CA certificate of this SHA-256 fingerprint\n"
+    "                     (repeat for each: QUORVEL_LAUNCHER_ISSUERS)\n"
     "  --mirror-url URL   check this mirror too, and that it serves the same file (repeat\n"
     "                     for each mirror the program was built with: QUORVEL_MIRROR_URLS)\n"
     "  --timeout SECONDS  longest wait for the server at any step (default 30)\n"
@@ -93,7 +99,8 @@ int main(int argc, char** argv) {
       std::fputs(USAGE, stdout);
       return 0;
     } else if (arg == "--ca-file" || arg == "--file" || arg == "--timeout" || arg == "--deadline" ||
-               arg == "--launcher-publisher" || arg == "--mirror-url") {
+               arg == "--launcher-publisher" || arg == "--launcher-issuer" ||
+               arg == "--mirror-url") {
       if (i + 1 >= argc) return usage_error(arg + " needs a value");
       const char* v = argv[++i];
       if (arg == "--ca-file") {
@@ -105,6 +112,12 @@ int main(int argc, char** argv) {
       } else if (arg == "--launcher-publisher") {
         if (*v == '\0') return usage_error("--launcher-publisher needs a non-empty name");
         options.publishers.push_back(v);
+      } else if (arg == "--launcher-issuer") {
+        if (!quorvel::is_sha256_fingerprint(v))
+          return usage_error(
+              "--launcher-issuer needs a CA certificate's SHA-256 fingerprint, 64 "
+              "hex digits");
+        options.issuers.push_back(v);
       } else if (auto value = seconds(v)) {
         (arg == "--timeout" ? options.each_wait : options.whole_run) = *value;
       } else {
@@ -120,6 +133,8 @@ int main(int argc, char** argv) {
     }
   }
   if (!have_url) return usage_error("no URL given");
+  if (!options.issuers.empty() && options.publishers.empty())
+    return usage_error("--launcher-issuer needs --launcher-publisher");
   if (auto wrong = quorvel::check::check_arguments(options)) {
     std::fprintf(stderr, "quorvel-check: %s\n", wrong->c_str());
     return quorvel::check::VERDICT_UNREACHABLE;

@@ -147,7 +147,7 @@ class Run {
       return {Severity::Fail, requirement,
               "not checked: the temporary copy cannot be written: " + error_text(path.error())};
     }
-    return check_launcher_signature(*path, options_.publishers, options_.ca_file);
+    return check_launcher_signature(*path, options_.publishers, options_.issuers, options_.ca_file);
   }
 
   // A resume from the middle, then one past the end.

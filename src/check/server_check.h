@@ -22,6 +22,7 @@ struct CheckOptions {
   std::chrono::seconds whole_run{120};    // for everything
   int head_requests = 4;                  // HEADs on fresh connections, compared
   std::vector<std::string> publishers;    // the served file must be signed by one of these
+  std::vector<std::string> issuers;       // and its chain hold one of these CAs (SHA-256)
   bool show_progress = false;             // a progress line on standard error
 };
 

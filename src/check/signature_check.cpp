@@ -1,6 +1,8 @@
 #include "check/signature_check.h"
 
+#include <openssl/evp.h>
 #include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "download/fingerprint.h"
 #include "download/pe_signature.h"
 #include "download/signature_reasons.h"
 #include "download/signed_data.h"
@@ -75,10 +78,12 @@ std::string failure_reason(const std::string& output) {
   return std::string(UNTRUSTED_CHAIN) + " (" + output.substr(error + 7, end - error - 7) + ")";
 }
 
-// The signer's certificate, read as the bootstrapper reads it; or why it cannot be.
+// The signer's certificate and those the signature carries along, read as the bootstrapper reads
+// them; or why they cannot be.
 struct Signer {
   std::vector<uint8_t> certificate;
   std::string problem;
+  std::vector<std::vector<uint8_t>> carried;
 };
 
 Signer signer_of(const std::string& path) {
@@ -86,24 +91,31 @@ Signer signer_of(const std::string& path) {
   const std::vector<uint8_t> file{std::istreambuf_iterator<char>(in), {}};
   auto where = find_pe_signature(file);
   if (!where && where.error().kind() == ErrorKind::NotFound)
-    return {{}, std::string(signature_reason::NO_SIGNATURE)};
-  if (!where) return {{}, signature_reason::unreadable(where.error().message())};
+    return {{}, std::string(signature_reason::NO_SIGNATURE), {}};
+  if (!where) return {{}, signature_reason::unreadable(where.error().message()), {}};
   auto data = parse_signed_data(where->signature);
   auto certificate =
       data ? find_certificate(data->certificates, data->signer.issuer, data->signer.serial)
            : std::nullopt;
   if (!certificate)
-    return {{}, signature_reason::unreadable("the signer's certificate is missing")};
-  return {{certificate->begin(), certificate->end()}, {}};
+    return {{}, signature_reason::unreadable("the signer's certificate is missing"), {}};
+  Signer signer{{certificate->begin(), certificate->end()}, {}, {}};
+  for (Bytes carried : data->certificates)
+    signer.carried.emplace_back(carried.begin(), carried.end());
+  return signer;
 }
 
-// The subject common name of a DER certificate.
-std::optional<std::string> common_name(const std::vector<uint8_t>& der) {
+using Certificate = std::unique_ptr<X509, void (*)(X509*)>;
+
+Certificate read_certificate(const std::vector<uint8_t>& der) {
   const unsigned char* at = der.data();
-  std::unique_ptr<X509, void (*)(X509*)> cert(d2i_X509(nullptr, &at, static_cast<long>(der.size())),
-                                              X509_free);
+  return {d2i_X509(nullptr, &at, static_cast<long>(der.size())), X509_free};
+}
+
+// The subject common name of a certificate.
+std::optional<std::string> common_name(X509* cert) {
   if (!cert) return std::nullopt;
-  X509_NAME* subject = X509_get_subject_name(cert.get());
+  X509_NAME* subject = X509_get_subject_name(cert);
   const int index = X509_NAME_get_index_by_NID(subject, NID_commonName, -1);
   if (index < 0) return std::string();
   unsigned char* text = nullptr;
@@ -115,9 +127,48 @@ std::optional<std::string> common_name(const std::vector<uint8_t>& der) {
   return name;
 }
 
+// The CAs of the signer's chain to the roots in `roots`, as the bootstrapper judges them: the
+// subject common name of the first and the SHA-256 of each (a self-signed signer is its own CA).
+// No value when OpenSSL builds no chain; the dates were osslsigncode's to judge.
+struct ChainCas {
+  std::string issuer;
+  std::vector<uint8_t> sha256;  // 32 bytes each
+};
+
+std::optional<ChainCas> chain_cas(const Signer& signer, const std::string& roots) {
+  Certificate leaf = read_certificate(signer.certificate);
+  std::unique_ptr<X509_STORE, void (*)(X509_STORE*)> store(X509_STORE_new(), X509_STORE_free);
+  std::unique_ptr<STACK_OF(X509), void (*)(STACK_OF(X509)*)> carried(
+      sk_X509_new_null(), [](STACK_OF(X509) * stack) { sk_X509_pop_free(stack, X509_free); });
+  std::unique_ptr<X509_STORE_CTX, void (*)(X509_STORE_CTX*)> context(X509_STORE_CTX_new(),
+                                                                     X509_STORE_CTX_free);
+  if (!store || !carried || !context || !leaf || !X509_STORE_load_file(store.get(), roots.c_str()))
+    return std::nullopt;
+  for (const auto& der : signer.carried) {
+    if (Certificate cert = read_certificate(der); cert && sk_X509_push(carried.get(), cert.get()))
+      cert.release();
+  }
+  if (!X509_STORE_CTX_init(context.get(), store.get(), leaf.get(), carried.get()))
+    return std::nullopt;
+  X509_VERIFY_PARAM_set_flags(X509_STORE_CTX_get0_param(context.get()), X509_V_FLAG_NO_CHECK_TIME);
+  if (X509_verify_cert(context.get()) != 1) return std::nullopt;
+  STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(context.get());
+  const int count = sk_X509_num(chain);
+  const int first_ca = count > 1 ? 1 : 0;
+  ChainCas cas{common_name(sk_X509_value(chain, first_ca)).value_or(""), {}};
+  for (int i = first_ca; i < count; ++i) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned size = 0;
+    if (!X509_digest(sk_X509_value(chain, i), EVP_sha256(), digest, &size)) return std::nullopt;
+    cas.sha256.insert(cas.sha256.end(), digest, digest + size);
+  }
+  return cas;
+}
+
 }  // namespace
 
 Finding check_launcher_signature(const std::string& path, std::span<const std::string> publishers,
+                                 std::span<const std::string> issuers,
                                  const std::optional<std::string>& ca_file) {
   // What the bootstrapper reads itself comes first, as it does there: the file's layout and the
   // signer's certificate.
@@ -137,10 +188,20 @@ Finding check_launcher_signature(const std::string& path, std::span<const std::s
   if (!facts || !facts->has_usage(oid::CODE_SIGNING))
     return {Severity::Fail, REQUIREMENT,
             std::string(signature_reason::UNTRUSTED_CHAIN) + NOT_FOR_CODE + PLAYERS_SEE};
-  const std::optional<std::string> name = common_name(signer.certificate);
+  const std::optional<std::string> name = common_name(read_certificate(signer.certificate).get());
   if (!name) return {Severity::Fail, REQUIREMENT, "the signer's certificate cannot be read"};
   if (std::ranges::find(publishers, *name) == publishers.end())
     return {Severity::Fail, REQUIREMENT, signature_reason::wrong_publisher(*name) + PLAYERS_SEE};
+  if (!issuers.empty()) {
+    const std::vector<std::string_view> wanted(issuers.begin(), issuers.end());
+    const std::optional<ChainCas> cas = chain_cas(signer, roots);
+    if (!cas)
+      return {Severity::Fail, REQUIREMENT,
+              std::string(signature_reason::UNTRUSTED_CHAIN) + PLAYERS_SEE};
+    if (!any_fingerprint_names(wanted, cas->sha256))
+      return {Severity::Fail, REQUIREMENT,
+              signature_reason::wrong_publisher(cas->issuer, true) + PLAYERS_SEE};
+  }
   const bool timestamped =
       verify.output.find("Timestamp Server Signature verification: ok") != std::string::npos;
   return {Severity::Ok, REQUIREMENT,

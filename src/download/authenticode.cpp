@@ -62,7 +62,7 @@ std::optional<int64_t> countersigned_time(const SignerInfo& signer, const Signat
   if (!authority || !hash_is(crypto, info->hash, signer.signature, info->hashed) ||
       !usable_for(*authority, oid::TIME_STAMPING) ||
       !signer_holds(*token, *authority, oid::TST_INFO, crypto) ||
-      crypto.chain(*authority, token->certificates, KeyUsage::TimeStamping, info->time) !=
+      crypto.chain(*authority, token->certificates, KeyUsage::TimeStamping, info->time).verdict !=
           ChainVerdict::Trusted)
     return std::nullopt;
   return info->time;
@@ -111,10 +111,12 @@ Result<SignerFacts> authenticode_facts(std::vector<uint8_t> file, const PeSignat
 
   const std::optional<int64_t> signed_at = countersigned_time(data->signer, crypto);
   facts.timestamped = signed_at.has_value();
-  facts.chain =
-      usable_for(*certificate, oid::CODE_SIGNING)
-          ? crypto.chain(*certificate, data->certificates, KeyUsage::CodeSigning, signed_at)
-          : ChainVerdict::Untrusted;
+  if (!usable_for(*certificate, oid::CODE_SIGNING)) return facts;  // untrusted
+  BuiltChain built =
+      crypto.chain(*certificate, data->certificates, KeyUsage::CodeSigning, signed_at);
+  facts.chain = built.verdict;
+  facts.issuer = std::move(built.issuer);
+  facts.ca_sha256 = std::move(built.ca_sha256);
   // At the countersigned time the certificate was valid or it was not; expiry since is no fault.
   if (facts.timestamped && facts.chain == ChainVerdict::Expired)
     facts.chain = ChainVerdict::Untrusted;

@@ -20,6 +20,14 @@ namespace quorvel {
 
 enum class KeyUsage : uint8_t { CodeSigning, TimeStamping };
 
+// A chain as built and, when trusted, its CAs as SignerFacts holds them: those above the
+// certificate, or the certificate itself when it is self-signed.
+struct BuiltChain {
+  ChainVerdict verdict = ChainVerdict::Untrusted;
+  std::string issuer;
+  std::vector<uint8_t> ca_sha256;
+};
+
 struct SignatureCrypto {
   std::function<std::optional<std::vector<uint8_t>>(HashAlgorithm, Bytes data)> hash;
   // Whether the signature in `signed_blob` holds for the public key of `certificate`. The blob is
@@ -28,8 +36,8 @@ struct SignatureCrypto {
   std::function<bool(Bytes certificate, Bytes signed_blob)> verify;
   // The chain of `certificate` for `usage` at `when` (FILETIME ticks; now when none), with the
   // message's `certificates` offering intermediates.
-  std::function<ChainVerdict(Bytes certificate, const std::vector<Bytes>& certificates,
-                             KeyUsage usage, std::optional<int64_t> when)>
+  std::function<BuiltChain(Bytes certificate, const std::vector<Bytes>& certificates,
+                           KeyUsage usage, std::optional<int64_t> when)>
       chain;
   std::function<std::string(Bytes certificate)> subject_name;  // the subject's common name
 };

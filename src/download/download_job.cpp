@@ -44,6 +44,7 @@ DownloadJobSetup default_download_job_setup() {
   DownloadJobSetup setup{DOWNLOAD_URL, secure_connector(), download_paths, launcher_publishers(),
                          system_signature_inspector()};
   for (std::string_view mirror : mirror_urls()) setup.mirrors.emplace_back(mirror);
+  setup.issuers = launcher_issuers();
   return setup;
 }
 
@@ -74,8 +75,9 @@ Task<void> run_download_job(DownloadJobSetup setup, std::shared_ptr<DownloadStat
   if (matches && !setup.publishers.empty()) {
     // The checksum came from the same server as the file: only the publisher's signature tells a
     // launcher from whatever someone with write access to the server put there.
-    auto problem = co_await run_blocking(
-        [&] { return launcher_signature_problem(setup.signatures, path, setup.publishers); });
+    auto problem = co_await run_blocking([&] {
+      return launcher_signature_problem(setup.signatures, path, setup.publishers, setup.issuers);
+    });
     if (problem) {
       print_line(OutputStream::Err,
                  "启动器签名检查失败 / launcher signature check failed: " + *problem + note);

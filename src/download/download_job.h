@@ -22,16 +22,17 @@
 namespace quorvel {
 
 // Where jobs download from and to, and whose signature a verified file must carry. The defaults
-// are the built-in URL and mirrors, the TLS connector, the temporary folder, the publishers the
-// program was built with (none: no signature check) and the system's signature check; tests replace
-// them.
+// are the built-in URL and mirrors, the TLS connector, the temporary folder, the publishers and CAs
+// the program was built with (no publishers: no signature check) and the system's signature check;
+// tests replace them.
 struct DownloadJobSetup {
   std::string url;
   Connector connector;
   std::function<Result<DownloadPaths>()> paths;
   std::span<const std::string_view> publishers = {};
   SignatureInspector signatures = {};
-  std::vector<std::string> mirrors = {};  // tried in turn after `url`
+  std::vector<std::string> mirrors = {};           // tried in turn after `url`
+  std::span<const std::string_view> issuers = {};  // the signer's chain must hold one (any: none)
 };
 DownloadJobSetup default_download_job_setup();
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "download/files.h"
+#include "download/fingerprint.h"
 #include "download/signature_reasons.h"
 
 namespace quorvel {
@@ -46,9 +47,10 @@ std::string trust_problem(int32_t result) {
 
 }  // namespace
 
-std::optional<std::string> launcher_signature_problem(
-    const SignatureInspector& inspector, const std::string& path,
-    std::span<const std::string_view> publishers) {
+std::optional<std::string> launcher_signature_problem(const SignatureInspector& inspector,
+                                                      const std::string& path,
+                                                      std::span<const std::string_view> publishers,
+                                                      std::span<const std::string_view> issuers) {
   using namespace signature_reason;
   auto contents = read_whole_file(path);
   if (!contents) return unreadable(error_text(contents.error()));
@@ -66,8 +68,10 @@ std::optional<std::string> launcher_signature_problem(
     case ChainVerdict::Expired:
       return std::string(EXPIRED);
   }
-  if (std::ranges::find(publishers, std::string_view(signer->subject)) == publishers.end())
-    return wrong_publisher(signer->subject);
+  const bool named =
+      std::ranges::find(publishers, std::string_view(signer->subject)) != publishers.end();
+  if (!named || (!issuers.empty() && !any_fingerprint_names(issuers, signer->ca_sha256)))
+    return wrong_publisher(named ? signer->issuer : signer->subject, named);
   // Last: the program's own chain has fetched what the system's check may need.
   if (const int32_t trust = inspector.verify_trust(path); trust != 0) return trust_problem(trust);
   return std::nullopt;

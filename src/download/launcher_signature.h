@@ -30,6 +30,10 @@ struct SignerFacts {
   ChainVerdict chain = ChainVerdict::Untrusted;
   bool timestamped = false;    // by a timestamp whose every link holds
   bool digests_match = false;  // image, signed content and signature over the attributes
+  // Of a trusted chain: the common name of the CA that issued the signer's certificate, and the
+  // SHA-256 of each CA certificate in it, from that CA to the root, 32 bytes each.
+  std::string issuer;
+  std::vector<uint8_t> ca_sha256;
 };
 
 // What the system says about one file. `inspect_signer` judges the signature `where` in the
@@ -48,11 +52,15 @@ SignatureInspector system_signature_inspector();
 // The names the launcher may be signed by, fixed when the program is built; empty turns the check
 // off.
 std::span<const std::string_view> launcher_publishers();
+// The SHA-256 fingerprints (fingerprint.h) of the CAs one of which the signer's chain must hold,
+// fixed when the program is built; empty: any CA.
+std::span<const std::string_view> launcher_issuers();
 
 // Why the file at `path` must not run, as the line the program prints (signature_reasons.h); no
-// value when it is signed by one of `publishers` through a trusted chain and the system agrees.
-std::optional<std::string> launcher_signature_problem(const SignatureInspector& inspector,
-                                                      const std::string& path,
-                                                      std::span<const std::string_view> publishers);
+// value when it is signed by one of `publishers` through a trusted chain that holds one of
+// `issuers` (when there are any) and the system agrees.
+std::optional<std::string> launcher_signature_problem(
+    const SignatureInspector& inspector, const std::string& path,
+    std::span<const std::string_view> publishers, std::span<const std::string_view> issuers = {});
 
 }  // namespace quorvel

@@ -105,15 +105,29 @@ bool verify(Bytes certificate, Bytes signed_blob) {
       nullptr);
 }
 
+std::string common_name(PCCERT_CONTEXT cert) {
+  void* oid = const_cast<char*>(szOID_COMMON_NAME);
+  const DWORD size = crypt32().CertGetNameStringW(cert, CERT_NAME_ATTR_TYPE, 0, oid, nullptr, 0);
+  std::wstring name(size, L'\0');
+  crypt32().CertGetNameStringW(cert, CERT_NAME_ATTR_TYPE, 0, oid, name.data(), size);
+  name.resize(name.empty() ? 0 : size - 1);
+  return utf16_to_utf8(name).value_or(std::string());
+}
+
+std::string subject_name(Bytes certificate) {
+  CertContext cert = certificate_context(certificate);
+  return cert.get() ? common_name(cert.get()) : std::string();
+}
+
 // Revocation is not asked for: a launcher must install where no revocation server is reachable.
 constexpr DWORD REVOCATION_UNKNOWN =
     CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
 
-ChainVerdict chain(Bytes certificate, const std::vector<Bytes>& certificates, KeyUsage usage,
-                   std::optional<int64_t> when, const FetchBudget& budget) {
+BuiltChain chain(Bytes certificate, const std::vector<Bytes>& certificates, KeyUsage usage,
+                 std::optional<int64_t> when, const FetchBudget& budget) {
   CertStore store(crypt32().CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
   CertContext cert = certificate_context(certificate);
-  if (!store.get() || !cert.get()) return ChainVerdict::Untrusted;
+  if (!store.get() || !cert.get()) return {};
   for (Bytes other : certificates) {  // one that cannot be read is only not offered
     if (fits(other))
       crypt32().CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, other.data(),
@@ -136,11 +150,11 @@ ChainVerdict chain(Bytes certificate, const std::vector<Bytes>& certificates, Ke
   PCCERT_CHAIN_CONTEXT raw = nullptr;
   if (!crypt32().CertGetCertificateChain(nullptr, cert.get(), when ? &at : nullptr, store.get(),
                                          &para, flags, nullptr, &raw))
-    return ChainVerdict::Untrusted;
+    return {};
   CertChain built(raw);
   const DWORD problems = raw->TrustStatus.dwErrorStatus & ~REVOCATION_UNKNOWN;
-  if (problems == CERT_TRUST_IS_NOT_TIME_VALID) return ChainVerdict::Expired;
-  if (problems != 0) return ChainVerdict::Untrusted;
+  if (problems == CERT_TRUST_IS_NOT_TIME_VALID) return {ChainVerdict::Expired, {}, {}};
+  if (problems != 0 || raw->cChain == 0) return {};
   CERT_CHAIN_POLICY_PARA policy = {};
   policy.cbSize = sizeof(policy);
   policy.dwFlags = CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS;
@@ -148,20 +162,23 @@ ChainVerdict chain(Bytes certificate, const std::vector<Bytes>& certificates, Ke
   status.cbSize = sizeof(status);
   if (!crypt32().CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_BASE, raw, &policy, &status) ||
       status.dwError != 0)
-    return ChainVerdict::Untrusted;
-  return ChainVerdict::Trusted;
-}
-
-std::string subject_name(Bytes certificate) {
-  CertContext cert = certificate_context(certificate);
-  if (!cert.get()) return {};
-  void* oid = const_cast<char*>(szOID_COMMON_NAME);
-  const DWORD size =
-      crypt32().CertGetNameStringW(cert.get(), CERT_NAME_ATTR_TYPE, 0, oid, nullptr, 0);
-  std::wstring name(size, L'\0');
-  crypt32().CertGetNameStringW(cert.get(), CERT_NAME_ATTR_TYPE, 0, oid, name.data(), size);
-  name.resize(name.empty() ? 0 : size - 1);
-  return utf16_to_utf8(name).value_or(std::string());
+    return {};
+  // The CAs' certificates as the chain holds them, hashed here rather than matched by crypt32.
+  const CERT_SIMPLE_CHAIN& simple = *raw->rgpChain[0];
+  const DWORD first_ca = simple.cElement > 1 ? 1 : 0;
+  BuiltChain trusted{ChainVerdict::Trusted, common_name(simple.rgpElement[first_ca]->pCertContext),
+                     std::vector<uint8_t>(32 * (simple.cElement - first_ca))};
+  for (DWORD i = first_ca; i < simple.cElement; ++i) {
+    const CERT_CONTEXT& ca = *simple.rgpElement[i]->pCertContext;
+    DWORD size = 32;
+    if (!crypt32().CryptHashCertificate2(L"SHA256", 0, nullptr, ca.pbCertEncoded, ca.cbCertEncoded,
+                                         &trusted.ca_sha256[32 * (i - first_ca)], &size) ||
+        size != 32) {
+      trusted.ca_sha256.clear();  // no CA can be told, so none is one of the publisher's
+      break;
+    }
+  }
+  return trusted;
 }
 
 Result<SignerFacts> inspect_signer(std::vector<uint8_t> file, const PeSignature& where,

@@ -17,8 +17,11 @@ inline constexpr std::string_view EXPIRED = "expired without a timestamp";
 inline std::string unreadable(std::string_view why) {
   return "signature unreadable (" + std::string(why) + ")";
 }
-inline std::string wrong_publisher(std::string_view signer) {
-  return "wrong publisher: signed by \"" + std::string(signer) + "\"";
+// `name` is the signer's, or with `by_ca` that of the CA that issued the right name where the
+// program was built with others.
+inline std::string wrong_publisher(std::string_view name, bool by_ca = false) {
+  return (by_ca ? "wrong publisher: issued by \"" : "wrong publisher: signed by \"") +
+         std::string(name) + "\"";
 }
 inline std::string rejected(std::string_view system_text) {
   return "signature rejected (" + std::string(system_text) + ")";

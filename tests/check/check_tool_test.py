@@ -203,6 +203,9 @@ class CheckTool(unittest.TestCase):
             (["--mirror-url", "https://localhost:1", url],
              "--mirror-url https://localhost:1 breaks a rule the build enforces: the URL names "
              "no file"),
+            (["--launcher-publisher", "P", "--launcher-issuer", "0f" * 31 + "0g", url],
+             "--launcher-issuer needs a CA certificate's SHA-256 fingerprint, 64 hex digits"),
+            (["--launcher-issuer", "0F" * 32, url], "--launcher-issuer needs --launcher-publisher"),
         ]
         for args, reason in cases:
             r = subprocess.run([CHECK, *args], capture_output=True, text=True, timeout=30)

@@ -20,6 +20,9 @@ namespace quorvel {
 namespace {
 
 const std::string_view PUBLISHERS[] = {"Example Games Ltd", "Example Games GmbH"};
+// A CA by its SHA-256 (32 bytes of 0xAB), in upper case.
+const std::string_view ISSUERS[] = {
+    "ABABABABABABABABABABABABABABABABABABABABABABABABABABABABABABABAB"};
 
 // A PE32+ (or PE32) header, `body`, then `table` as its certificate table; `declared` overrides
 // the table's size in its directory entry.
@@ -144,15 +147,23 @@ struct Case {
   const char* name;
   uint32_t trust;  // the system's Authenticode verdict
   Result<SignerFacts> signer;
-  const char* problem;  // the start of the printed reason; null: accepted
+  const char* problem;        // the start of the printed reason; null: accepted
+  bool with_issuers = false;  // built with ISSUERS
 };
 
 TEST(LauncherSignature, Verdicts) {
   const auto signer = [](const char* subject, ChainVerdict chain = ChainVerdict::Trusted,
                          bool timestamped = false, bool digests = true) {
-    return Result<SignerFacts>(SignerFacts{subject, chain, timestamped, digests});
+    return Result<SignerFacts>(SignerFacts{subject, chain, timestamped, digests, {}, {}});
   };
   const auto ok = signer("Example Games Ltd");
+  // The first name through a trusted chain whose CAs have these SHA-256 digests, end to end.
+  const auto issued = [](std::vector<uint8_t> cas) {
+    return Result<SignerFacts>(
+        SignerFacts{"Example Games Ltd", ChainVerdict::Trusted, false, true, "Example CA", cas});
+  };
+  std::vector<uint8_t> cas(64, 0xAB);  // another CA, one bit off, then the configured one
+  cas[31] ^= 1;
   const Case cases[] = {
       {"first name", 0, ok, nullptr},
       {"second name, timestamped", 0, signer("Example Games GmbH", ChainVerdict::Trusted, true),
@@ -174,6 +185,12 @@ TEST(LauncherSignature, Verdicts) {
       {"letter case", 0, signer("example games ltd"), "wrong publisher"},
       {"a prefix", 0, signer("Example Games"), "wrong publisher"},
       {"unreadable signer", 0, Error::other("bad message"), "signature unreadable (bad message)"},
+      {"issuers: the configured CA above another", 0, issued(cas), nullptr, true},
+      {"issuers: a CA one bit off", 0, issued({cas.begin(), cas.begin() + 32}),
+       "wrong publisher: issued by \"Example CA\"", true},
+      {"issuers: another name first", 0, signer("Someone Else"), "wrong publisher: signed by",
+       true},
+      {"issuers: the system still has its say", 0x800B0109, issued(cas), "untrusted chain", true},
   };
   test::ScratchDir dir;
   const std::string path = dir.file("L.bin");
@@ -191,7 +208,8 @@ TEST(LauncherSignature, Verdicts) {
           EXPECT_EQ(checked, path);
           return static_cast<int32_t>(c.trust);
         }};
-    const auto problem = launcher_signature_problem(inspector, path, PUBLISHERS);
+    const auto problem = launcher_signature_problem(inspector, path, PUBLISHERS,
+                                                    std::span(ISSUERS).first(c.with_issuers));
     ASSERT_EQ(problem.has_value(), c.problem != nullptr);
     if (problem) {
       EXPECT_TRUE(problem->starts_with(c.problem)) << *problem;

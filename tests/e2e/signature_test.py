@@ -1,15 +1,19 @@
 """Launchers signed, unsigned and mis-signed, served in turn to the program built with and without
 publisher names: with them, only a launcher signed by a named publisher through a chain the prefix
-trusts is installed; without them, whatever matches its checksum is, as before.
+trusts (and, built with a CA, from that CA) is installed; without them, whatever matches its
+checksum is, as before.
 
-Environment as for e2e_test.py, plus QUORVEL_SIGNED_EXE (the program built with PUBLISHERS) and
-QUORVEL_CHECK (the host build's quorvel-check, which must judge each launcher as that program does).
+Environment as for e2e_test.py, plus QUORVEL_SIGNED_EXE (the program built with PUBLISHERS),
+QUORVEL_ISSUER_EXE (also with the CA QUORVEL_ISSUER_PLACEHOLDER) and QUORVEL_CHECK (the host build's
+quorvel-check, which must judge each launcher as that program does).
 """
 
 import datetime
 import glob
+import hashlib
 import os
 import re
+import ssl
 import subprocess
 import sys
 import tempfile
@@ -23,6 +27,8 @@ from e2e_test import EXE, FAKE_SETUP, PREFIX, EndToEnd, crc64_of_data, read
 from code_signing import SigningMaterial, TimestampAuthority  # noqa: E402
 
 SIGNED_EXE = os.environ.get("QUORVEL_SIGNED_EXE", "")
+ISSUER_EXE = os.environ.get("QUORVEL_ISSUER_EXE", "")
+PLACEHOLDER = os.environ.get("QUORVEL_ISSUER_PLACEHOLDER", "").encode()
 CHECK = os.environ.get("QUORVEL_CHECK", "")
 PUBLISHERS = ["Quorvel Test Publisher", "Quorvel Test Publisher 2"]
 REFUSED = "启动器签名检查失败 / launcher signature check failed: "
@@ -115,10 +121,41 @@ class Signatures(EndToEnd):
         return run
 
     def test_with_publishers_only_their_signed_launcher_is_installed(self):
-        refused = [row for row in self.table if row[3]]
-        accepted = [row for row in self.table if not row[3]]
-        srv = self.server(refused[0][1], refused[0][2]).start()
-        run = self.run_exe(SIGNED_EXE)
+        srv = self.server(self.table[0][1], self.table[0][2]).start()
+        self.assert_only_accepted_installed(srv, SIGNED_EXE, self.table)
+
+    def test_with_an_issuer_only_the_names_from_that_ca_are_installed(self):
+        work = tempfile.TemporaryDirectory(prefix="quorvel-issuer-")
+        self.addCleanup(work.cleanup)
+        material, rows, path = SigningMaterial(work.name, PREFIX.ca_dir), [], work.name + "/s.exe"
+        for ca, why in (("ca", 'wrong publisher: issued by "Quorvel Test Root"'),
+                        ("intermediate", None)):  # the program's one CA
+            material.sign(FAKE_SETUP, path, material.issue(ca, PUBLISHERS[0], issuer=ca),
+                          extra=os.path.join(PREFIX.ca_dir, ca + ".pem"))
+            data = read(path)
+            os.remove(path)
+            rows.append(("a configured name from " + ca, data, crc64_of_data(data), why))
+        # The CA is made after the build: the program built with a placeholder gets its fingerprint.
+        with open(os.path.join(PREFIX.ca_dir, "intermediate.pem")) as f:
+            fingerprint = hashlib.sha256(ssl.PEM_cert_to_DER_cert(f.read())).hexdigest()
+        program, exe = read(ISSUER_EXE), work.name + "/QuorvelSetup.exe"
+        self.assertEqual(program.count(PLACEHOLDER), 1)
+        with open(exe, "wb") as f:
+            f.write(program.replace(PLACEHOLDER, fingerprint.encode()))
+        srv = self.server(rows[1][1], rows[1][2]).start()
+        for _, data, crc, why in reversed(rows):  # quorvel-check judges each as the program does
+            srv.replace_payload(data, crc)
+            line = self.check_signature(srv, ["--launcher-issuer", fingerprint.upper()])
+            self.assertTrue(line.startswith(("FAIL      launcher signature: " + why) if why
+                                            else "ok        launcher signature: "), line)
+        self.assert_only_accepted_installed(srv, exe, rows)
+
+    def assert_only_accepted_installed(self, srv, exe, table):
+        """`exe` served by `srv` (serving the first) the refused launchers of `table` in turn,
+        then each accepted one."""
+        refused = [row for row in table if row[3]]
+        accepted = [row for row in table if not row[3]]
+        run = self.run_exe(exe)
         # One run gets each refused launcher in turn, retrying after each pause; the next one goes
         # up as soon as the last was refused, the first accepted one last.
         for i, (name, _, _, why) in enumerate(refused):
@@ -140,7 +177,7 @@ class Signatures(EndToEnd):
                 if i:
                     PREFIX.clean()
                     srv.replace_payload(data, crc)
-                    run = self.run_exe(SIGNED_EXE)
+                    run = self.run_exe(exe)
                 self.assertEqual(self.finish(run), 0, run.transcript())
                 self.assertEqual(len(self.refusals(run)), 0 if i else len(refused))
                 self.assertIn("下载成功", run.out())
@@ -208,13 +245,14 @@ class Signatures(EndToEnd):
                 self.assertEqual(run.err(), [])
                 self.assert_installed(data)
 
-    def check_signature(self, srv):
+    def check_signature(self, srv, more=()):
         """quorvel-check's signature line for the served launcher."""
         self.assertTrue(os.access(CHECK, os.X_OK), f"no quorvel-check at {CHECK!r}")
         args = [CHECK, "--ca-file", os.path.join(PREFIX.ca_dir, "ca.pem"), "--timeout", "10"]
         for name in PUBLISHERS:
             args += ["--launcher-publisher", name]
-        out = subprocess.run(args + [srv.url], capture_output=True, text=True, timeout=60).stdout
+        out = subprocess.run(args + [*more, srv.url], capture_output=True, text=True,
+                             timeout=60).stdout
         lines = [line for line in out.splitlines() if "launcher signature:" in line]
         self.assertEqual(len(lines), 1, out)
         return lines[0]

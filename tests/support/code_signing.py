@@ -74,9 +74,9 @@ class SigningMaterial:
                 "-in", csr, "-out", path)
         return path
 
-    def sign(self, source, target, cert, timestamp_url=None):
-        """Authenticode-signs `source` into `target` with `cert`."""
-        ts = ["-ts", timestamp_url] if timestamp_url else []
+    def sign(self, source, target, cert, timestamp_url=None, extra=None):
+        """Authenticode-signs `source` into `target` with `cert` (and those in the file `extra`)."""
+        ts = (["-ts", timestamp_url] if timestamp_url else []) + (["-ac", extra] if extra else [])
         subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", self.key, "-h", "sha256",
                         *ts, "-in", source, "-out", target], check=True, stdout=subprocess.DEVNULL)
 
