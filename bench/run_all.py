@@ -45,6 +45,7 @@ SCREEN_W, SCREEN_H = 1920, 1080  # the prefix's own Xvfb (harness.Xvfb's default
 # Rows of the banner that both windows show (the program's progress bar covers the bottom rows).
 PAINT_ROWS = 120
 IDLE_SECONDS = 5.0
+SIZE_LIMIT = 400 * 1024  # bytes of the release executable, every feature in
 CLK_TCK = os.sysconf("SC_CLK_TCK")
 
 
@@ -628,8 +629,8 @@ class Bench:
                 f"{d * 1000:.0f} Direct2D baseline with the display query ({b * 1000:.0f} without)",
                 f"{q:.2f}x", "<= 1.05x", q <= 1.05)
         if "size" in r:
-            s = r["size"] / 1024
-            row("release executable (KiB)", f"{s:.1f}", "-", "-", "<= 400", s <= 400)
+            row("release executable (KiB)", f"{r['size'] / 1024:.1f} ({r['size']} bytes)", "-", "-",
+                f"<= 400 ({SIZE_LIMIT} bytes)", r["size"] <= SIZE_LIMIT)
         if "idle" in r:
             p, b, q = (r["idle"][k] for k in ("program", "baseline", "ratio"))
             row("idle CPU, download stalled (% of a core)", f"{p * 100:.2f}",
@@ -654,8 +655,11 @@ class Bench:
         return "\n".join(lines)
 
     def run(self, only):
-        self.prefix.create()
-        self.server_pid = wineserver_pid(self.prefix.path)
+        # The checksum speed runs natively and the size is read from the file: neither needs Wine.
+        wine = bool(only - {"crc", "size"})
+        if wine:
+            self.prefix.create()
+            self.server_pid = wineserver_pid(self.prefix.path)
         try:
             with tempfile.TemporaryDirectory(prefix="quorvel-bench-") as root:
                 need_payload = {"download", "verify", "interrupt", "proxy"} & only
@@ -676,8 +680,9 @@ class Bench:
                 if "proxy" in only:
                     self.proxy_downloads(path, crc)
         finally:
-            self.prefix.clean()
-            self.prefix.stop()
+            if wine:
+                self.prefix.clean()
+                self.prefix.stop()
         print()
         print(f"Medians of {self.runs} runs; a ratio is the median of the ratios within each round. "
               f"{wine_version()}, {os.cpu_count()} cores, load average "
