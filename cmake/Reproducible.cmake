@@ -2,9 +2,14 @@
 # same sources with the same options, wherever and whenever it is built.
 set(c_like $<COMPILE_LANGUAGE:C,CXX>)
 
-# A section per function and per variable, so that the linker drops what nothing refers to.
+# A section per function and per variable, so that the linker drops what nothing refers to. GNU
+# ld keeps every function's unwind entry (.pdata), and with it the function: each executable is
+# therefore linked twice by gc_link.py, whose second link drops those functions as well.
 add_compile_options($<${c_like}:-ffunction-sections> $<${c_like}:-fdata-sections>)
 add_link_options(-Wl,--gc-sections)
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(CMAKE_C_LINKER_LAUNCHER ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/gc_link.py)
+set(CMAKE_CXX_LINKER_LAUNCHER ${CMAKE_C_LINKER_LAUNCHER})
 
 # No link time stamp in the PE header, and no build paths in the objects (__FILE__ and the debug
 # information name files relative to the source and build trees).
@@ -12,9 +17,16 @@ add_link_options(-Wl,--no-insert-timestamp)
 set(prefix_maps -ffile-prefix-map=${PROJECT_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=build)
 add_compile_options("$<${c_like}:${prefix_maps}>")
 
+# Link-time optimisation: the compiler sees the whole program when it links, so it inlines, merges
+# and drops across files (about 55 KB of the program). In one partition: GCC 12 stops with an
+# internal compiler error when it splits this code into several.
+option(QUORVEL_LTO "Link-time optimisation (on in the release preset)" ${QUORVEL_RELEASE})
+if(QUORVEL_LTO)
+  set(CMAKE_INTERPROCEDURAL_OPTIMIZATION ON)
+  add_link_options(-flto-partition=one)
+endif()
+
 if(QUORVEL_RELEASE)
   # The shipped file is stripped; the release script keeps this information in a separate file.
-  # (No link-time optimisation: MinGW-w64's GCC 12 stops with an internal error in it on this
-  # code.)
   add_compile_options($<${c_like}:-g>)
 endif()

@@ -30,13 +30,42 @@ release=${QUORVEL_BENCH_RELEASE:-build/bench-release}
 port=${QUORVEL_BENCH_PORT:-47471}
 jobs=$(nproc)
 
+# Only what the chosen measurements need is built (--only size: the release, and the windows
+# build's program, whose stripped size is printed beside it).
+only=crc,size,verify,window,download,path,tls,interrupt,proxy,runtime
+args=("$@")
+for ((i = 0; i < ${#args[@]}; i++)); do
+  case ${args[i]} in
+    --only) only=${args[i + 1]:-} ;;
+    --only=*) only=${args[i]#--only=} ;;
+  esac
+done
+wants() {  # wants MEASUREMENT...: whether any of them is to be run
+  local m
+  for m; do [[ ",$only," == *",$m,"* ]] && return 0; done
+  return 1
+}
+
 cmake --preset windows -B "$win" \
   -DQUORVEL_DOWNLOAD_URL="https://localhost:${port}/Download/Micro/QuorvelLauncher.exe" >/dev/null
-cmake --build "$win" -j "$jobs" --target QuorvelSetup fake_setup bare_download window_baseline \
-  window_baseline_query display_query verify_bench tls_throughput_bench download_bench \
-  runtime_bench
-cmake --preset host -B "$host" >/dev/null
-cmake --build "$host" -j "$jobs" --target crc64_bench crc64sum runtime_bench
-bash scripts/release.sh --url "https://localhost:${port}/Download/Micro/QuorvelLauncher.exe" \
-  --build-dir "$release" --dist "$release/dist" >/dev/null
-exec python3 bench/run_all.py --win "$win" --host "$host" --release "$release/dist/QuorvelSetup.exe" "$@"
+win_targets=(QuorvelSetup)
+if wants verify window download path tls interrupt proxy runtime; then
+  win_targets+=(fake_setup bare_download window_baseline window_baseline_query display_query
+    verify_bench tls_throughput_bench download_bench runtime_bench)
+fi
+cmake --build "$win" -j "$jobs" --target "${win_targets[@]}"
+host_targets=()
+wants crc && host_targets+=(crc64_bench)
+wants runtime && host_targets+=(runtime_bench)
+wants verify download path tls interrupt proxy && host_targets+=(crc64sum)
+if [ ${#host_targets[@]} -gt 0 ]; then
+  cmake --preset host -B "$host" >/dev/null
+  cmake --build "$host" -j "$jobs" --target "${host_targets[@]}"
+fi
+release_args=()
+if wants size; then
+  bash scripts/release.sh --url "https://localhost:${port}/Download/Micro/QuorvelLauncher.exe" \
+    --build-dir "$release" --dist "$release/dist" >/dev/null
+  release_args=(--release "$release/dist/QuorvelSetup.exe")
+fi
+exec python3 bench/run_all.py --win "$win" --host "$host" "${release_args[@]}" "$@"

@@ -11,6 +11,7 @@ import tempfile
 from rows import MIB, SIZE, row
 
 NAMES = ["crc", "size", "verify"]
+SIZE_LIMIT = 400 * 1024  # bytes of the release executable, every feature in
 TITLE = "Footprint"
 
 
@@ -64,8 +65,8 @@ def run(b, only):
 def table(r):
     rows = []
     if "size" in r:
-        s = r["size"] / 1024
-        rows.append(row("release executable (KiB)", f"{s:.1f}", target="<= 400", met=s <= 400))
+        rows.append(row("release executable (KiB)", f"{r['size'] / 1024:.1f} ({r['size']} bytes)",
+                        target=f"<= 400 ({SIZE_LIMIT} bytes)", met=r["size"] <= SIZE_LIMIT))
     if "verify" in r:
         v, size = r["verify"] / MIB, SIZE / MIB
         rows.append(row("memory growth verifying 200 MiB (MiB)", f"{v:.1f}",

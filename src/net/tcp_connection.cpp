@@ -1,7 +1,6 @@
 #include "net/tcp_connection.h"
 
 #include <cstring>
-#include <mutex>
 #include <utility>
 
 #include "net/keep_alive.h"
@@ -72,12 +71,12 @@ Task<Result<void>> TcpConnection::write_all(std::span<const uint8_t> bytes) {
 }
 
 Result<void> ensure_winsock() {
-  static std::once_flag once;
-  static int startup_error = 0;
-  std::call_once(once, [] {
+  // Once per process, the first caller's threads waiting for it (a function-local static, which
+  // the program's other statics need anyway, where std::call_once would bring its own machinery).
+  static const int startup_error = [] {
     WSADATA data;
-    startup_error = WSAStartup(MAKEWORD(2, 2), &data);
-  });
+    return WSAStartup(MAKEWORD(2, 2), &data);
+  }();
   if (startup_error != 0) return Error::os(startup_error);
   return success();
 }

@@ -137,6 +137,9 @@ class Release(unittest.TestCase):
         self.assertTrue(lines[1].startswith("  %s  %d bytes, signed (Authenticode, SHA-256)"
                                             % (exe, os.path.getsize(exe))), lines)
 
+        # What players get, signed, fits the program's limit with every feature in.
+        self.assertLessEqual(os.path.getsize(exe), 400 * 1024, "over the 400 KiB limit")
+
         # CI builds on two Debian releases; one of them proves reproducibility (.ci/run).
         if os.environ.get("QUORVEL_REPRODUCIBILITY_ELSEWHERE"):
             print("second release and comparison: left to the other platform", file=sys.stderr)
