@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <tuple>
+
+#include "runtime/decimal.h"
 #include "runtime/system_calls.h"
 
 namespace quorvel {
@@ -9,20 +12,6 @@ namespace {
 
 constexpr int64_t UNITS_PER_SECOND = 10'000'000;
 constexpr int64_t UNIX_EPOCH = 11'644'473'600LL * UNITS_PER_SECOND;  // 1970-01-01 in file time
-
-// The value in decimal, zero-padded to at least `width` digits, then `after` (printf's "%0*u"
-// without the C runtime's formatter, which would bring its floating-point conversion along).
-void append_decimal(std::string& out, unsigned value, size_t width, std::string_view after) {
-  char digits[10];
-  size_t n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  if (n < width) out.append(width - n, '0');
-  while (n > 0) out.push_back(digits[--n]);
-  out.append(after);
-}
 
 }  // namespace
 
@@ -49,12 +38,15 @@ std::optional<std::string> wrong_clock_note(int64_t now, int64_t built) {
   SYSTEMTIME t;
   if (!FileTimeToSystemTime(&file_time, &t)) return std::nullopt;
   std::string reads;
-  append_decimal(reads, t.wYear, 4, "-");
-  append_decimal(reads, t.wMonth, 2, "-");
-  append_decimal(reads, t.wDay, 2, " ");
-  append_decimal(reads, t.wHour, 2, ":");
-  append_decimal(reads, t.wMinute, 2, ":");
-  append_decimal(reads, t.wSecond, 2, " UTC");
+  for (auto [value, width, after] : {std::tuple{t.wYear, 4, "-"},
+                                     {t.wMonth, 2, "-"},
+                                     {t.wDay, 2, " "},
+                                     {t.wHour, 2, ":"},
+                                     {t.wMinute, 2, ":"},
+                                     {t.wSecond, 2, " UTC"}}) {
+    append_decimal(reads, value, width);
+    reads += after;
+  }
   return std::string("系统时钟似乎不正确，当前为 ") + reads +
          " / the system clock looks wrong: it reads " + reads;
 }

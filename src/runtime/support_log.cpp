@@ -1,5 +1,8 @@
 #include "runtime/support_log.h"
 
+#include <tuple>
+
+#include "runtime/decimal.h"
 #include "runtime/utf.h"
 
 namespace quorvel {
@@ -24,27 +27,21 @@ void append_text(std::string& out, std::string_view text) {
   }
 }
 
-// Exactly `width` decimal digits of a value in range (a C runtime's printf would bring a whole
-// formatter into the program for this one line).
-void append_digits(std::string& out, int value, int width, char after) {
-  char digits[4];
-  for (int i = width - 1; i >= 0; --i, value /= 10) digits[i] = static_cast<char>('0' + value % 10);
-  out.append(digits, static_cast<size_t>(width));
-  out.push_back(after);
-}
-
 }  // namespace
 
 std::string log_line(const LocalTime& t, std::string_view tag, std::string_view text) {
   std::string line;
   line.reserve(29 + text.size());
-  append_digits(line, t.year, 4, '-');
-  append_digits(line, t.month, 2, '-');
-  append_digits(line, t.day, 2, ' ');
-  append_digits(line, t.hour, 2, ':');
-  append_digits(line, t.minute, 2, ':');
-  append_digits(line, t.second, 2, '.');
-  append_digits(line, t.millisecond, 3, ' ');
+  for (auto [value, width, after] : {std::tuple{t.year, 4, '-'},
+                                     {t.month, 2, '-'},
+                                     {t.day, 2, ' '},
+                                     {t.hour, 2, ':'},
+                                     {t.minute, 2, ':'},
+                                     {t.second, 2, '.'},
+                                     {t.millisecond, 3, ' '}}) {
+    append_decimal(line, static_cast<unsigned>(value), static_cast<size_t>(width));
+    line.push_back(after);
+  }
   line.append(tag);
   line.push_back(' ');
   append_text(line, text);
