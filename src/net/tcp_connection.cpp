@@ -71,8 +71,8 @@ Task<Result<void>> TcpConnection::write_all(std::span<const uint8_t> bytes) {
 }
 
 Result<void> ensure_winsock() {
-  // Once per process, the first caller's threads waiting for it (a function-local static, which
-  // the program's other statics need anyway, where std::call_once would bring its own machinery).
+  // Once per process, later callers waiting for the first: a function-local static, whose guard
+  // the program links anyway, where std::call_once would bring machinery of its own.
   static const int startup_error = [] {
     WSADATA data;
     return WSAStartup(MAKEWORD(2, 2), &data);
