@@ -47,8 +47,7 @@ Findings judge_release_hosts(const Announced& primary, std::span<const HostAnnou
                               "; the hosts do not resume downloads alike"});
     } else if (other.etag != primary.etag) {
       findings.push_back({Severity::Ok, requirement,
-                          "the same file; its entity tag " +
-                              quoted(std::string_view(other.etag.value_or(""))) +
+                          "the same file; its entity tag " + printable(*other.etag) +
                               " differs, so a download moved to it starts from the first byte"});
     } else {
       findings.push_back({Severity::Ok, requirement, "the same length, entity tag and checksum"});
