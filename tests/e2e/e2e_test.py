@@ -268,9 +268,13 @@ class EndToEnd(unittest.TestCase):
             fullest = max(fullest, self.bar_fill())
         self.assertIsNotNone(run.when(mismatch), run.transcript())
         self.assertGreater(fullest, 0.7)  # the bar followed the first attempt nearly to the end
-        # The restart begins from an empty file: the bar drops back to (near) zero at once.
-        time.sleep(0.3)
-        self.assertLess(self.bar_fill(), 0.3)
+        # The restart begins from an empty file: the bar drops back at once (a bar left where the
+        # first attempt ended stays full), then refills at 50 % a second, slower on a loaded machine.
+        until = time.monotonic() + 1.5
+        lowest = self.bar_fill()
+        while time.monotonic() < until:
+            lowest = min(lowest, self.bar_fill())
+        self.assertLess(lowest, 0.5)
         deadline = time.monotonic() + 30
         while time.monotonic() < deadline and run.err().count(mismatch) < 2:
             time.sleep(0.1)
