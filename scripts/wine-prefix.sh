@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # wine-prefix.sh create|stop PREFIX [win7|win10]
 # create: makes (or reuses) a Wine prefix for the tests, sets it up and keeps its wineserver running,
-#         and writes the folders it gives its programs to PREFIX/quorvel-folders (see below).
+#         and writes the folders it gives its programs to PREFIX/quorvel-folders (see below). With
+#         QUORVEL_WINE_TEMPLATE set, a new prefix is a copy of that prefix (booted once, then kept).
 # stop:   ends the prefix's wineserver.
 set -euo pipefail
 action=$1
@@ -10,13 +11,34 @@ version=${3:-win10}
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
+boot() {  # boot PREFIX: a new prefix, its wineserver ended (so its registry is on disk)
+  # wineboot needs no display; keep it from trying one.
+  DISPLAY= WINEPREFIX=$1 wineboot -i >/dev/null 2>&1 || true
+  WINEPREFIX=$1 wineserver -w
+}
+
+copy_template() {  # copy_template TEMPLATE: the prefix as a copy of TEMPLATE, booted first if new
+  # Booting takes tens of processor seconds; a copy of a booted prefix takes one. Whoever comes
+  # first boots the template, the others wait for it.
+  mkdir -p "$1"
+  (
+    flock 9
+    [ -f "$1/system.reg" ] || boot "$1"
+  ) 9>"$1.lock"
+  # system.reg last: a copy cut short is copied again next time.
+  find "$1" -mindepth 1 -maxdepth 1 ! -name system.reg -exec cp -a -t "$WINEPREFIX" {} +
+  cp -a "$1/system.reg" "$WINEPREFIX/system.reg"
+}
+
 case "$action" in
 create)
   mkdir -p "$WINEPREFIX"
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    # wineboot needs no display; keep it from trying one.
-    DISPLAY= wineboot -i >/dev/null 2>&1 || true
-    wineserver -w
+    if [ -n "${QUORVEL_WINE_TEMPLATE:-}" ]; then
+      copy_template "$QUORVEL_WINE_TEMPLATE"
+    else
+      boot "$WINEPREFIX"
+    fi
   fi
   # A persistent wineserver makes every later start fast (~0.1 s instead of seconds). It outlives
   # this script, so it must not hold the caller's output open (CTest would wait for it).
