@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Sets up a fresh Debian 12 or 13 machine and runs every test: the native builds (plain, ASan+UBSan, TSan),
-# the Windows build under Wine (unit tests, GUI tests under Xvfb, end-to-end runs against nginx and
-# the fault server), and short fuzzing runs. Ends with one summary line "N passed, N failed".
+# Sets up a fresh Debian 12 or 13 machine and runs every test: the native tests under ASan+UBSan and
+# TSan, the Windows build under Wine (unit tests, GUI tests under Xvfb, end-to-end runs against nginx,
+# the fault server and, with the plain native build's quorvel-check, the publishers' web servers),
+# and short fuzzing runs. Ends with one summary line "N passed, N failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh || exit 1
@@ -41,6 +42,8 @@ run_ctest() {  # run_ctest PRESET [ctest options...]
 # The native builds under the sanitizers and the fuzzing need the processors; the Windows tests
 # spend most of their time waiting on the programs they run (retry pauses, throttled servers,
 # time-outs). So the former run beside the latter, at a lower priority, and print when both are done.
+# The portable code's tests run natively under ASan and UBSan only: optimised, they run in the
+# Windows build, and a plain native build of them would prove nothing more.
 native_checks() {  # runs in a subshell: its counts go to the file $1
   step "host-sanitize build" build host-sanitize && step "host-sanitize tests" run_ctest host-sanitize
   step "host-tsan build" build host-tsan && step "host-tsan tests" run_ctest host-tsan
@@ -50,7 +53,9 @@ native_checks() {  # runs in a subshell: its counts go to the file $1
   { echo "$passed $failed"; printf '%s\n' "${failures[@]}"; } >"$1"
 }
 
-step "host build" build host && step "host tests" run_ctest host
+# The Windows tests' server runs call quorvel-check from the plain host build.
+step "host check tool build" bash -c \
+  "cmake --preset host >/dev/null && cmake --build --preset host -j $jobs --target quorvel-check"
 # The Windows build downloads from a local nginx in the end-to-end tests.
 # A support log limit of 64 KiB lets the log's end-to-end test watch it being set aside in seconds.
 step "windows build" build windows -DQUORVEL_DOWNLOAD_URL="https://localhost:${QUORVEL_E2E_PORT:-47443}/Download/Micro/QuorvelLauncher.exe" \
@@ -62,9 +67,9 @@ trap 'rm -f "$native_log" "$native_counts"' EXIT
 nice -n 15 bash -c "set -uo pipefail; $(declare -f step build run_ctest native_checks)
   jobs=$jobs passed=0 failed=0 failures=(); native_checks '$native_counts'" >"$native_log" 2>&1 &
 native_pid=$!
-# Three lanes of whole-program runs (each its own prefix, one run at a time) mostly wait on the
+# Four lanes of whole-program runs (each its own prefix, one run at a time) mostly wait on the
 # programs they run, so they take a slot each beside the unit and window tests.
-[ $windows_built -eq 0 ] && step "windows tests" ctest --preset windows -j $((jobs + 2))
+[ $windows_built -eq 0 ] && step "windows tests" ctest --preset windows -j $((jobs + 3))
 wait $native_pid
 cat "$native_log"
 if [ -s "$native_counts" ]; then
