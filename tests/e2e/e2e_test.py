@@ -170,7 +170,7 @@ class EndToEnd(unittest.TestCase):
         logged = [(m.group(2), m.group(3)) for m in lines[1:]]
         # The started setup program shares the streams, not the log.
         self.assertEqual([t for n, t in logged if n == "out"],
-                         [t for t in run.out() if t != "fake setup ran"], log)
+                         [t for t in run.out() if t != harness.SETUP_RAN], log)
         self.assertEqual([t for n, t in logged if n == "err"], run.err(), log)
 
     def test_first_run_installs_and_starts_the_launcher(self):
@@ -187,7 +187,7 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(code, 0, run.transcript())
         etag = read(PREFIX.temp("QuorvelLauncher.bin.etag")).decode("utf-8")
         self.assertTrue(etag.startswith('"') and etag.endswith('"'), etag)
-        self.assertEqual(run.out(), [
+        self.assertEqual(run.out_setup_last(), [
             "响应头中的 Content-Length: %d 字节" % len(data),
             "ETag 不匹配，重新下载文件",
             "新的 ETag: " + etag,
@@ -196,7 +196,7 @@ class EndToEnd(unittest.TestCase):
             "下载完成！",
             "下载成功",
             "Setup executable started successfully",
-            "fake setup ran",  # the started program writes to the standard output it was given
+            harness.SETUP_RAN,  # the started program writes to the standard output it was given
         ], run.transcript())
         self.assertEqual(run.err(), [])
         self.assert_installed(data)

@@ -84,11 +84,11 @@ class Holders(e2e_test.EndToEnd):
         self.assertEqual(self.finish(run, 120), 0, run.transcript())
         # Each stream in its order (the two are read apart): failures on standard error, the rest
         # after the download's last line on standard output.
-        ran = ["Setup executable started successfully", "fake setup ran"] if started else []
+        ran = ["Setup executable started successfully", harness.SETUP_RAN] if started else []
         err = [p for p in lines if p.startswith(("^Failed", "^Setup executable is not")) or "given up" in p]
         out = [p for p in lines if p not in err] + ran
         for printed, patterns in ((run.err(), err),
-                                  (run.out()[run.out().index("下载成功") + 1:], out)):
+                                  (run.out_setup_last()[run.out().index("下载成功") + 1:], out)):
             self.assertEqual(len(printed), len(patterns), run.transcript())
             for line, pattern in zip(printed, patterns):
                 self.assertRegex(line, pattern)

@@ -26,6 +26,7 @@ from xvfb_wine import CONVERT, Xvfb, screen_rgb, screenshot  # noqa: F401
 WINE_RUN = os.path.join(SOURCE_DIR, "scripts", "wine-run.sh")
 WINE_PREFIX_SCRIPT = os.path.join(SOURCE_DIR, "scripts", "wine-prefix.sh")
 MAKE_TEST_CA = os.path.join(SOURCE_DIR, "tests", "support", "make_test_ca.sh")
+SETUP_RAN = "fake setup ran"  # what the fake setup program prints on the stream it was given
 
 
 class Prefix:
@@ -278,6 +279,13 @@ class Run:
     def out(self):
         with self.lock:
             return [t for _, n, t in self.lines if n == "out"]
+
+    def out_setup_last(self):
+        """out(), with the started setup program's line moved to the end: the two processes share
+        the stream, so which of its line and the program's last line comes first is the scheduler's
+        choice."""
+        out = self.out()
+        return [t for t in out if t != SETUP_RAN] + [t for t in out if t == SETUP_RAN]
 
     def err(self):
         with self.lock:
