@@ -4,7 +4,7 @@ program's ETag file kept) that sends Range and installs again. quorvel-check run
 too, and its verdict must match what the program did: 0 where both runs succeed, 1 where the
 program can never complete a download (Caddy rewrites header names).
 
-Environment as for e2e_test.py, plus QUORVEL_CHECK (the host build's quorvel-check).
+Environment as for e2e_test.py, plus QUORVEL_CHECK (a native build's quorvel-check).
 Run one server: servers_test.py Servers.test_<nginx|apache|lighttpd|caddy|haproxy>.
 """
 

@@ -4,7 +4,7 @@ trusts (and, built with a CA, from that CA) is installed; without them, whatever
 checksum is, as before.
 
 Environment as for e2e_test.py, plus QUORVEL_SIGNED_EXE (the program built with PUBLISHERS),
-QUORVEL_ISSUER_EXE (also with the CA QUORVEL_ISSUER_PLACEHOLDER) and QUORVEL_CHECK (the host build's
+QUORVEL_ISSUER_EXE (also with the CA QUORVEL_ISSUER_PLACEHOLDER) and QUORVEL_CHECK (a native build's
 quorvel-check, which must judge each launcher as that program does).
 """
 
