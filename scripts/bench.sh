@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds what the benchmarks need and runs every measurement in one go (bench/run_all.py), ending
-# with one table a concern, each figure beside its baseline from the same run. Takes about ten
+# with one table a concern, each figure beside its baseline from the same run. Takes about six
 # minutes on two cores.
 #
 #   bash scripts/bench.sh [--runs N] [--only NAME,...]
