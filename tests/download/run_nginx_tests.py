@@ -18,6 +18,7 @@ import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from nginx_server import NginxServer  # noqa: E402
+from wine_output import program_lines  # noqa: E402
 
 FAILURES = []
 
@@ -56,7 +57,7 @@ class Harness:
             cmd.append(str(interrupt_at))
         result = subprocess.run(cmd, capture_output=True, timeout=120)
         out = result.stdout.decode("utf-8").splitlines()
-        err = result.stderr.decode("utf-8").splitlines()
+        err = program_lines(result.stderr)
         phase = None
         if out and out[-1].startswith("phase: "):
             phase = int(out.pop()[len("phase: "):])

@@ -1,8 +1,11 @@
 """A Windows program's output as read from Wine: the lines Debian's wine launcher adds on a
-machine without 32-bit Wine are not the program's."""
+machine without 32-bit Wine are not the program's, nor is the line Wine 8's ntdll writes when a
+thread's request to wineserver meets the process already torn down at its exit ("wine client
+error:6e8: sendmsg: Socket operation on non-socket")."""
 
 LAUNCHER_NOISE = ("it looks like wine32 is missing", "multiarch needs to be enabled",
-                  'execute "dpkg --add-architecture', "apt-get install wine32")
+                  'execute "dpkg --add-architecture', "apt-get install wine32",
+                  "wine client error:")
 
 
 def is_noise(line):
