@@ -3,13 +3,17 @@
 set(c_like $<COMPILE_LANGUAGE:C,CXX>)
 
 # A section per function and per variable, so that the linker drops what nothing refers to. GNU
-# ld keeps every function's unwind entry (.pdata), and with it the function: each executable is
+# ld keeps every function's unwind entry (.pdata), and with it the function: the program is
 # therefore linked twice by gc_link.py, whose second link drops those functions as well.
+# quorvel_shipped_link(TARGET) links a target so: the program and its test builds. The tests'
+# own executables keep the plain link, whose few extra kilobytes nobody downloads.
 add_compile_options($<${c_like}:-ffunction-sections> $<${c_like}:-fdata-sections>)
 add_link_options(-Wl,--gc-sections)
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
-set(CMAKE_C_LINKER_LAUNCHER ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/gc_link.py)
-set(CMAKE_CXX_LINKER_LAUNCHER ${CMAKE_C_LINKER_LAUNCHER})
+function(quorvel_shipped_link target)
+  set_target_properties(${target} PROPERTIES
+    CXX_LINKER_LAUNCHER "${Python3_EXECUTABLE};${PROJECT_SOURCE_DIR}/cmake/gc_link.py")
+endfunction()
 
 # No link time stamp in the PE header, and no build paths in the objects (__FILE__ and the debug
 # information name files relative to the source and build trees).
