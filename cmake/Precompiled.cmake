@@ -15,11 +15,8 @@ function(quorvel_precompile)
   if(NOT QUORVEL_PCH)
     return()
   endif()
-  set(headers <algorithm> <atomic> <chrono> <cstdint> <functional> <memory> <mutex> <optional>
-    <span> <string> <string_view> <utility> <vector> $<$<PLATFORM_ID:Windows>:<windows.h$<ANGLE-R>>)
-  file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/quorvel_pch.cpp CONTENT "")
-  add_library(quorvel_pch OBJECT ${CMAKE_BINARY_DIR}/quorvel_pch.cpp)
-  target_precompile_headers(quorvel_pch PRIVATE ${headers})
+  # In a directory of its own: the release script's fresh configure empties the top one's CMakeFiles.
+  add_subdirectory(${PROJECT_SOURCE_DIR}/cmake/precompiled ${CMAKE_BINARY_DIR}/precompiled)
   foreach(dir ${ARGN})
     get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
     foreach(target ${targets})
