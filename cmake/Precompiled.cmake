@@ -7,8 +7,8 @@
 # options their files are compiled with (GCC ignores a precompiled header made with others, and
 # -Winvalid-pch says so).
 #
-# The fuzz build keeps it off: clang then compiles the portable files from their own includes
-# alone, so a file that leans on this header for an include it lacks fails there.
+# The fuzz build keeps it off: clang then compiles the portable files the fuzz targets use from
+# their own includes alone, so such a file that leans on this header for an include fails there.
 option(QUORVEL_PCH "Precompile the common standard headers (and <windows.h>)" ON)
 
 function(quorvel_precompile)

@@ -5,8 +5,8 @@ set(c_like $<COMPILE_LANGUAGE:C,CXX>)
 # A section per function and per variable, so that the linker drops what nothing refers to. GNU
 # ld keeps every function's unwind entry (.pdata), and with it the function: the program is
 # therefore linked twice by gc_link.py, whose second link drops those functions as well.
-# quorvel_shipped_link(TARGET) links a target so: the program and its test builds. The tests'
-# own executables keep the plain link, whose few extra kilobytes nobody downloads.
+# quorvel_shipped_link(TARGET) links a target so: the program and the end-to-end tests' builds of
+# it. The other test executables keep the plain link, whose few extra kilobytes nobody downloads.
 add_compile_options($<${c_like}:-ffunction-sections> $<${c_like}:-fdata-sections>)
 add_link_options(-Wl,--gc-sections)
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
